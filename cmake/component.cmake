@@ -1,0 +1,22 @@
+# qv_component(<folder> [DEPENDS <component>...])
+#
+# Makes the target qv_<folder> from every .cpp in the calling folder. Its headers are
+# visible only to targets that link it, which keeps the dependency arrows one way.
+function(qv_component name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    add_library(qv_${name} OBJECT ${srcs})
+    target_include_directories(qv_${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+    target_compile_definitions(qv_${name} PRIVATE QV_BUILDING_LIBRARY=1)
+    foreach(d IN LISTS ARG_DEPENDS)
+      target_link_libraries(qv_${name} PUBLIC qv_${d})
+    endforeach()
+  else()
+    add_library(qv_${name} INTERFACE)
+    target_include_directories(qv_${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+    foreach(d IN LISTS ARG_DEPENDS)
+      target_link_libraries(qv_${name} INTERFACE qv_${d})
+    endforeach()
+  endif()
+endfunction()

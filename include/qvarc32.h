@@ -1,0 +1,200 @@
+/*
+ * qvarc32.h - the public interface of the QvArc32 ZIP archive library.
+ *
+ * Plain C, usable from C, C++ and any foreign-function interface. Every export returns
+ * its result in the low half of a 32-bit value; archive operations return a ResultCode
+ * (signed 16 bits). On 32-bit Windows every export uses the stdcall convention and is
+ * exported under its plain name, as Visual Basic Declare statements expect.
+ */
+#ifndef QVARC32_H
+#define QVARC32_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define QV_EXTERN_C extern "C"
+#else
+#define QV_EXTERN_C
+#endif
+
+#if defined(_WIN32)
+#if defined(QV_BUILDING_LIBRARY)
+#define QV_VISIBILITY __declspec(dllexport)
+#else
+#define QV_VISIBILITY
+#endif
+#if defined(__i386__) || defined(_M_IX86)
+/* 32-bit hosts keep the stack 4-byte aligned: realign on entry. */
+#if defined(__GNUC__)
+#define QV_CALL __stdcall __attribute__((force_align_arg_pointer))
+#else
+#define QV_CALL __stdcall
+#endif
+#else
+#define QV_CALL
+#endif
+#else
+#define QV_VISIBILITY __attribute__((visibility("default")))
+#define QV_CALL
+#endif
+
+/* QV_API marks an exported function: C linkage, exported, stdcall on 32-bit Windows. */
+#define QV_API QV_EXTERN_C QV_VISIBILITY
+
+/* Signed 16-bit result of every archive operation. */
+typedef int16_t ResultCode;
+
+/* The operating-system handle of an open archive file; -1 means none. */
+typedef uint32_t ArchiveHandle;
+#define QV_NO_HANDLE ((ArchiveHandle)0xFFFFFFFFu)
+
+/* ---- Result codes ------------------------------------------------------------------ */
+enum {
+    QV_OK = 0,
+    QV_E_BAD_NAME = 102,          /* bad or missing file name */
+    QV_E_PATH = 103,              /* a directory cannot be made or a path component is missing */
+    QV_E_FILE = 105,              /* a file cannot be opened, created, positioned, read or written */
+    QV_E_HANDLE = 106,            /* no open archive has this handle */
+    QV_E_MEMORY = 108,            /* out of memory */
+    QV_E_NOT_ARCHIVE = -1,        /* not an archive of a known kind, or a wrong header */
+    QV_E_NO_DIRECTORY = -2,       /* no valid directory structure where one is expected */
+    QV_E_METHOD = -3,             /* compression method or level not available */
+    QV_E_CANCELLED = -4,          /* cancelled by the host or the user */
+    QV_E_NOTHING = -7,            /* nothing (more) to do */
+    QV_W_SKIPPED = -8,            /* finished with members skipped, or incomplete input */
+    QV_E_OPTIONS = -9,            /* malformed option string */
+    QV_E_WRITE = -10,             /* writing failed */
+    QV_E_EOF = -11,               /* unexpected end of data */
+    QV_E_TOO_LONG = -18,          /* too long for the buffer or limit (also a warning: cut) */
+    QV_E_NOTHING_NAMED = -19,     /* nothing was named */
+    QV_E_CONFLICT = -20,          /* options repeated or in conflict */
+    QV_E_TOO_MANY = -21,          /* too many members */
+    QV_E_BAD_DATE = -22,          /* bad date */
+    QV_E_ACCESS_MODE = -23,       /* operation not allowed in this access mode */
+    QV_E_PASSWORD = -24,          /* wrong password */
+    QV_E_DATA = -25,              /* data error */
+    QV_E_UNCHANGEABLE = -26,      /* archive of this kind cannot be changed */
+    QV_E_NOT_STARTED = -27,       /* enumeration not started */
+    QV_E_NOT_REMOVABLE = -28,     /* not a removable drive */
+    QV_E_VERSION = -29,           /* unsupported format version */
+    QV_E_PASSWORD_MISMATCH = -12345 /* password does not match */
+};
+
+/* ---- Archive types (Qv4IdentifyFile) ----------------------------------------------- */
+enum {
+    QV_TYPE_NONE = 0,
+    QV_TYPE_ZIP = 1,
+    QV_TYPE_SPLIT12 = 2,
+    QV_TYPE_SPANNED = 3,
+    QV_TYPE_DIRVOLUME = 4,
+    QV_TYPE_LHA = 5,
+    QV_TYPE_ARJ = 6,
+    QV_TYPE_ZOO = 7,
+    QV_TYPE_ARC = 8,
+    QV_TYPE_SQS = 9,
+    QV_TYPE_SPLIT3 = 10,
+    QV_TYPE_TAR = 11,
+    QV_TYPE_GZIP = 12,
+    QV_TYPE_EXE = 13
+};
+
+/* ---- Status reporting -------------------------------------------------------------- */
+#pragma pack(push, 1)
+typedef struct StatusBlock {
+    char archiveName[260];   /* the archive's name (ANSI) */
+    char fileName[260];      /* current member or file (ANSI; when extracting, the output path) */
+    int16_t operation;       /* 0 Zipping, 1 UnZipping, 2 Deleting, 3 Testing, 4 Indexing; -1 reset */
+    uint32_t totalSize;      /* uncompressed size of the member or file */
+    uint32_t processedSize;  /* bytes of it processed so far */
+    uint32_t packedSize;     /* compressed size of the member being extracted */
+    uint16_t method;         /* method code (extracting) or level code (compressing) */
+    uint16_t reserved1;
+    uint32_t reserved2;
+    int16_t kind;            /* 0 notice, 1 question, 2 progress */
+    int16_t code;            /* notice: the result code; question: 1 insert disk, 2 overwrite, 3 last disk */
+    int16_t disk;            /* volume number for question 1 */
+} StatusBlock;
+#pragma pack(pop)
+
+enum { QV_OP_ZIPPING = 0, QV_OP_UNZIPPING = 1, QV_OP_DELETING = 2, QV_OP_TESTING = 3, QV_OP_INDEXING = 4 };
+enum { QV_STATUS_NOTICE = 0, QV_STATUS_QUESTION = 1, QV_STATUS_PROGRESS = 2 };
+enum { QV_ASK_INSERT_DISK = 1, QV_ASK_OVERWRITE = 2, QV_ASK_LAST_DISK = 3 };
+/* Answers are message-box results; QV_ANSWER_DEFAULT_BOX asks the library to show its own box. */
+enum { QV_ANSWER_OK = 1, QV_ANSWER_CANCEL = 2, QV_ANSWER_YES = 6, QV_ANSWER_NO = 7, QV_ANSWER_DEFAULT_BOX = -10000 };
+
+/* The host's status callback: one StatusBlock by value, a 16-bit answer. */
+typedef int16_t(QV_CALL* QvStatusCallback)(StatusBlock block);
+
+/* ---- Archive handles and the open/close cycle ---------------------------------------- */
+#define QV_OPEN_CHOOSE 0
+#define QV_OPEN_READ 1
+#define QV_OPEN_UPDATE 2
+#define QV_OPEN_CREATE 3
+#define QV_OPEN_LONGNAMES 0x100
+
+QV_API ResultCode QV_CALL Qv4ZipOpen(const char* name, uint32_t mode, ArchiveHandle* handleOut);
+QV_API void QV_CALL Qv4ZipClose(ArchiveHandle* handlePtr);
+QV_API uint32_t QV_CALL Qv4ZipPercent(int32_t total, int32_t remaining);
+
+/* ---- Settings and status --------------------------------------------------------------- */
+QV_API void QV_CALL Qv4SetCPrint(int32_t on);
+QV_API int32_t QV_CALL Qv4GetCPrint(void);
+QV_API void QV_CALL Qv4CPrintHook(QvStatusCallback callback);
+QV_API int32_t QV_CALL Qv4ExtendedCPrintInfo(int32_t count, void* destination);
+QV_API void QV_CALL Qv4SetDoEvents(int32_t on);
+QV_API int32_t QV_CALL Qv4GetDoEvents(void);
+QV_API void QV_CALL Qv4Cancel(void);
+QV_API void QV_CALL Qv4SetParseType(int32_t on);
+QV_API int32_t QV_CALL Qv4GetParseType(void);
+QV_API uint32_t QV_CALL Qv4GetParsePlace(void);
+QV_API uint32_t QV_CALL QvFarAddr(uint32_t segment, uint32_t offset);
+QV_API uint32_t QV_CALL QvLongLow(uint32_t value);
+QV_API uint32_t QV_CALL QvLongHigh(uint32_t value);
+QV_API uint32_t QV_CALL LSeg(uint32_t value);
+QV_API uint32_t QV_CALL VarSeg(uint32_t value);
+QV_API uint32_t QV_CALL VarPtr(uint32_t value);
+
+/* ---- Identification ------------------------------------------------------------------ */
+QV_API ResultCode QV_CALL Qv4IdentifyFile(const char* name, uint16_t* typeOut);
+
+/* ---- Directory records and enumeration ------------------------------------------------ */
+/* (declared by the reader) */
+
+/* ---- Extraction ------------------------------------------------------------------------ */
+/* (declared by the extractor) */
+
+/* ---- Creation and editing -------------------------------------------------------------- */
+/* (declared by the writer) */
+
+/* ---- Codecs: CRC-32 and traditional encryption ----------------------------------------- */
+/* (declared by the codecs) */
+
+/* ---- Codecs: inflate --------------------------------------------------------------------- */
+/* (declared by the inflate engine) */
+
+/* ---- Codecs: deflate --------------------------------------------------------------------- */
+/* (declared by the deflate engine) */
+
+/* ---- Utilities: DOS date and time -------------------------------------------------------- */
+/* (declared by the utilities) */
+
+/* ---- Utilities: line endings and UUencode ------------------------------------------------ */
+/* (declared by the utilities) */
+
+#ifdef __cplusplus
+static_assert(sizeof(StatusBlock) == 548, "StatusBlock is 548 bytes");
+static_assert(__builtin_offsetof(StatusBlock, operation) == 520, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, totalSize) == 522, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, processedSize) == 526, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, packedSize) == 530, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, method) == 534, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, reserved1) == 536, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, reserved2) == 538, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, kind) == 542, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, code) == 544, "StatusBlock layout");
+static_assert(__builtin_offsetof(StatusBlock, disk) == 546, "StatusBlock layout");
+#else
+_Static_assert(sizeof(StatusBlock) == 548, "StatusBlock is 548 bytes");
+#endif
+
+#endif /* QVARC32_H */
