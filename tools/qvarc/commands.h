@@ -1,0 +1,24 @@
+// commands.h - the qvarc subcommands and the console side of the status callback.
+#pragma once
+
+#include <cstdint>
+
+#include "qvarc32.h"
+
+namespace qvarc {
+
+using CommandFn = int (*)(int argc, char** argv);
+
+// Each subcommand file registers itself with a static Command object.
+struct Command {
+    Command(const char* name, const char* alias, const char* usage, CommandFn run);
+};
+
+// Installs the console status callback: progress on stderr, questions asked on the console.
+void InstallConsoleStatus();
+// Prints a result code with its meaning to stderr; returns the process exit status for it.
+int ReportResult(const char* what, int code);
+// The meaning of a result code.
+const char* ResultText(int code);
+
+}  // namespace qvarc
