@@ -8,12 +8,11 @@
 namespace qv {
 namespace {
 
-// Never destroyed: archives still open when the library unloads are closed from a static
-// destructor and take their names off this list.
-std::string& List() {
-    static auto* list = new std::string;
-    return *list;
-}
+// A namespace-scope object: it outlives the list of open archives, whose destructor closes
+// what a host left open when the library unloads and takes the names off this list.
+std::string gOpenNames;
+
+std::string& List() { return gOpenNames; }
 
 // The full path, in OEM, of an OEM name resolved against the current directory (at most 255
 // characters, as the list has always held them).

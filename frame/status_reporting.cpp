@@ -9,10 +9,12 @@
 
 namespace qv {
 
-StatusState& Status() {
-    static auto* state = new StatusState;  // never destroyed: usable during unload
-    return *state;
-}
+namespace {
+// Namespace scope: it outlives the open archives that are closed when the library unloads.
+StatusState gStatus;
+}  // namespace
+
+StatusState& Status() { return gStatus; }
 
 namespace {
 

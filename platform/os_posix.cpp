@@ -149,11 +149,11 @@ struct Registry {
     std::map<int, OpenFile> byHandle;
 };
 
-// Never destroyed, so files closed during static destruction still find it.
-Registry& Opens() {
-    static auto* registry = new Registry;
-    return *registry;
-}
+// Namespace-scope objects live longer than any function-local static of the library, so
+// files closed while the library unloads still find them.
+Registry gRegistry;
+
+Registry& Opens() { return gRegistry; }
 
 // Whether a new open with access and share can coexist with every open of (dev, ino).
 bool ShareAllows(dev_t dev, ino_t ino, uint32_t access, uint32_t share) {
@@ -229,8 +229,8 @@ struct Search {
 };
 
 std::map<FindHandle, std::unique_ptr<Search>>& Searches() {
-    static auto* searches = new std::map<FindHandle, std::unique_ptr<Search>>;
-    return *searches;
+    static std::map<FindHandle, std::unique_ptr<Search>> searches;
+    return searches;
 }
 
 // Glob match of upper-cased strings: "*" any run, "?" one character.

@@ -120,11 +120,11 @@ TEST_F(Dispatcher, SetCPrintResetsTheBlockButKeepsKindCodeDisk) {
     b.disk = 7;
     Qv4SetCPrint(1);
     EXPECT_STREQ(b.fileName, "");
-    EXPECT_EQ(b.operation, -1);
-    EXPECT_EQ(b.totalSize, 0u);
-    EXPECT_EQ(b.kind, 1);
-    EXPECT_EQ(b.code, 2);
-    EXPECT_EQ(b.disk, 7);
+    EXPECT_EQ(int{b.operation}, -1);
+    EXPECT_EQ(uint32_t{b.totalSize}, 0u);
+    EXPECT_EQ(int{b.kind}, 1);
+    EXPECT_EQ(int{b.code}, 2);
+    EXPECT_EQ(int{b.disk}, 7);
 }
 
 TEST(DefaultMessageBox, AnswersAsNobodyCan) {
