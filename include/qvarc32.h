@@ -176,10 +176,37 @@ QV_API ResultCode QV_CALL Qv4IdentifyFile(const char* name, uint16_t* typeOut);
 /* (declared by the deflate engine) */
 
 /* ---- Utilities: DOS date and time -------------------------------------------------------- */
-/* (declared by the utilities) */
+/* DOS time: bits 15-11 hour, 10-5 minute, 4-0 seconds / 2. DOS date: bits 15-9 year - 1980,
+ * 8-5 month, 4-0 day; date 0 stands for a time before 1980 and reads back as 1 January 1980.
+ * DOS values are local time. 16-bit arguments travel in the low half of a 32-bit slot; the
+ * field conversions check nothing (an out-of-range field spills into its neighbour). */
+QV_API void QV_CALL Qv4ExpandDosTime(uint32_t time, uint16_t* hour, uint16_t* minute, uint16_t* second);
+QV_API void QV_CALL Qv4ExpandDosDate(uint32_t date, uint16_t* month, uint16_t* day, uint16_t* year);
+QV_API void QV_CALL Qv4CompressDosTime(int32_t hour, int32_t minute, int32_t second, uint16_t* time);
+/* Years 0-79 mean 2000-2079, 80-99 mean 1980-1999. */
+QV_API void QV_CALL Qv4CompressDosDate(int32_t month, int32_t day, int32_t year, uint16_t* date);
+/* A file's last-write time as DOS values (name in the OEM code page): 0, or QV_E_FILE. A time
+ * after 2107 reads as date 0, time 0. */
+QV_API ResultCode QV_CALL Qv4DosGetFileTime(const char* name, uint16_t* date, uint16_t* time);
+QV_API ResultCode QV_CALL Qv4DosSetFileTime(const char* name, uint32_t date, uint32_t time);
 
 /* ---- Utilities: line endings and UUencode ------------------------------------------------ */
-/* (declared by the utilities) */
+/* Copy a text file into a new file, converting line endings (names in the OEM code page).
+ * Qv4LfToCrLf turns every LF into CR LF and, when endMark is nonzero, appends one Ctrl-Z;
+ * Qv4CrLfToLf turns CR LF and a lone CR into LF and stops at the first Ctrl-Z. The destination
+ * is replaced, and deleted again after any failure. */
+QV_API ResultCode QV_CALL Qv4LfToCrLf(const char* source, const char* destination, int32_t endMark);
+QV_API ResultCode QV_CALL Qv4CrLfToLf(const char* source, const char* destination);
+/* UUencode a file (ANSI names) into "output" (default: the source's name with ".uue"), or,
+ * when splitSize is set and the text would not fit, into the parts "base.1", "base.2", ...
+ * each smaller than the split size. splitSize: 0 or less no limit, 1-2047 kilobytes, 2048 and
+ * up bytes. separators nonzero frames the text with cut-here lines. *partCount receives the
+ * number of files written. */
+QV_API ResultCode QV_CALL Qv4UUEncode(const char* source, const char* output, int32_t splitSize,
+                                      int32_t separators, uint16_t* partCount);
+/* UUdecode a file, or a series when the source ends in ".1", into outputDirectory (default:
+ * the source's directory) under the file name the text records (its directory dropped). */
+QV_API ResultCode QV_CALL Qv4UUDecode(const char* source, const char* outputDirectory);
 
 #ifdef __cplusplus
 static_assert(sizeof(StatusBlock) == 548, "StatusBlock is 548 bytes");
