@@ -173,7 +173,24 @@ QV_API ResultCode QV_CALL Qv4IdentifyFile(const char* name, uint16_t* typeOut);
 /* (declared by the inflate engine) */
 
 /* ---- Codecs: deflate --------------------------------------------------------------------- */
-/* (declared by the deflate engine) */
+/* A resumable raw deflate compressor (RFC 1951, no zlib or gzip wrapper) that allocates
+ * nothing: the caller provides three blocks of the sizes QvDeflateBufSize reports (state,
+ * links, items) and keeps them at fixed addresses for the whole stream. */
+QV_API void QV_CALL QvDeflateBufSize(uint32_t* stateSize, uint32_t* linkSize, uint32_t* itemSize);
+/* Starts a stream in the state block (links and items are not used); required before the first
+ * QvDeflate of every stream. */
+QV_API void QV_CALL QvDeflateInit(void* state, void* links, void* items);
+/* Compresses *inCount bytes at inBase + inOffset (fewer than 65536) into at most *outCount
+ * bytes (at least 1) at outBase + outOffset; on return the counts hold the bytes consumed and
+ * written. chainLimit (16 bits) sets the search effort: 0-7 act as 10, above 2048 as 2048.
+ * dynamicTrees (16 bits) nonzero codes every block with its own Huffman codes, zero with the
+ * fixed codes. finish (16 bits) nonzero says no input follows this call's.
+ * Result: 0 call again (more input or more output space needed), -1 the stream is complete
+ * (the output ends on a byte boundary). */
+QV_API int32_t QV_CALL QvDeflate(uint32_t chainLimit, uint32_t dynamicTrees, const uint8_t* inBase,
+                                 uint32_t inOffset, uint32_t* inCount, uint8_t* outBase,
+                                 uint32_t outOffset, uint32_t* outCount, uint32_t finish,
+                                 void* state, void* links, void* items);
 
 /* ---- Utilities: DOS date and time -------------------------------------------------------- */
 /* DOS time: bits 15-11 hour, 10-5 minute, 4-0 seconds / 2. DOS date: bits 15-9 year - 1980,

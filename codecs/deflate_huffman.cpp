@@ -1,0 +1,529 @@
+// deflate_huffman.cpp - blocks: Huffman code construction, the dynamic block header and the
+// bit writer that feeds the caller's output a byte at a time.
+//
+// Every block but the last holds exactly 8192 items. The caller's dynamic flag alone decides
+// between the fixed codes and codes built for the block; stored blocks are never written.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "deflate_engine.h"
+
+namespace qv::deflate {
+namespace {
+
+// ---- Deflate's length and distance symbols --------------------------------------------------
+
+struct LengthSymbol {
+    uint8_t symbol;  // 0..28, sent as 257 + symbol
+    uint8_t extraBits;
+    uint8_t extraValue;  // length - base of the symbol
+};
+
+struct DistanceBase {
+    uint16_t base;
+    uint8_t extraBits;
+};
+
+// Length symbols 257..285: base lengths and extra bits. Length 258 is symbol 285 with none.
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+// Distance symbols 0..29.
+constexpr DistanceBase kDistance[30] = {
+    {1, 0},     {2, 0},     {3, 0},     {4, 0},     {5, 1},     {7, 1},     {9, 2},     {13, 2},
+    {17, 3},    {25, 3},    {33, 4},    {49, 4},    {65, 5},    {97, 5},    {129, 6},   {193, 6},
+    {257, 7},   {385, 7},   {513, 8},   {769, 8},   {1025, 9},  {1537, 9},  {2049, 10}, {3073, 10},
+    {4097, 11}, {6145, 11}, {8193, 12}, {12289, 12}, {16385, 13}, {24577, 13}};
+
+// Indexed by length - 3.
+constexpr std::array<LengthSymbol, 256> kLengthSymbols = [] {
+    std::array<LengthSymbol, 256> t{};
+    for (unsigned len = 3; len <= 258; ++len) {
+        unsigned s = 28;
+        if (len < 258) {
+            s = 0;
+            while (s + 1 < 28 && kLengthBase[s + 1] <= len) ++s;
+        }
+        t[len - 3] = {static_cast<uint8_t>(s), kLengthExtra[s],
+                      static_cast<uint8_t>(len - kLengthBase[s])};
+    }
+    return t;
+}();
+
+// Distance symbols: by distance - 1 up to 512, above that by (distance - 1) >> 8.
+constexpr std::array<uint8_t, 512> kDistSymbolLow = [] {
+    std::array<uint8_t, 512> t{};
+    for (unsigned d = 1; d <= 512; ++d) {
+        unsigned s = 0;
+        while (s + 1 < 30 && kDistance[s + 1].base <= d) ++s;
+        t[d - 1] = static_cast<uint8_t>(s);
+    }
+    return t;
+}();
+constexpr std::array<uint8_t, 128> kDistSymbolHigh = [] {
+    std::array<uint8_t, 128> t{};
+    for (unsigned i = 2; i < 128; ++i) {
+        const unsigned d = (i << 8) + 1;  // every distance of this group has the same symbol
+        unsigned s = 0;
+        while (s + 1 < 30 && kDistance[s + 1].base <= d) ++s;
+        t[i] = static_cast<uint8_t>(s);
+    }
+    return t;
+}();
+
+inline unsigned DistanceSymbol(uint32_t distance) {
+    return distance <= 512 ? kDistSymbolLow[distance - 1] : kDistSymbolHigh[(distance - 1) >> 8];
+}
+
+// Order in which the code-length code's lengths are sent.
+constexpr uint8_t kCodeLengthOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// ---- Code construction --------------------------------------------------------------------
+
+constexpr uint16_t kNone = 0xFFFF;
+
+uint16_t Reverse(uint32_t code, unsigned bits) {
+    uint32_t r = 0;
+    for (unsigned i = 0; i < bits; ++i) {
+        r = (r << 1) | (code & 1);
+        code >>= 1;
+    }
+    return static_cast<uint16_t>(r);
+}
+
+// Canonical codes: the next code of length 1 is 0, of length l + 1 it is (next code of l +
+// number of codes of length l) * 2; symbols in increasing order take the next code of their
+// length.
+void AssignCodes(const uint8_t* lengths, unsigned count, uint16_t* codes) {
+    unsigned perLength[kMaxCodeBits + 2] = {};
+    for (unsigned s = 0; s < count; ++s) ++perLength[lengths[s]];
+    uint32_t next[kMaxCodeBits + 2] = {};
+    uint32_t code = 0;
+    perLength[0] = 0;
+    for (unsigned l = 1; l <= kMaxCodeBits; ++l) {
+        code = (code + perLength[l - 1]) << 1;
+        next[l] = code;
+    }
+    for (unsigned s = 0; s < count; ++s) {
+        const unsigned l = lengths[s];
+        codes[s] = l ? Reverse(next[l]++, l) : 0;
+    }
+}
+
+// A 1-based binary min-heap of symbols keyed by frequency alone.
+struct SymbolHeap {
+    uint16_t entry[kLitLenSymbols + 1];
+    unsigned size = 0;
+    const uint32_t* freq;
+
+    // The left child is chosen unless the right one is strictly smaller; the moving entry
+    // stops at the first child that is not smaller than it.
+    void SiftDown(unsigned i) {
+        const uint16_t moving = entry[i];
+        const uint32_t f = freq[moving];
+        for (;;) {
+            unsigned child = 2 * i;
+            if (child > size) break;
+            if (child + 1 <= size && freq[entry[child + 1]] < freq[entry[child]]) ++child;
+            if (f <= freq[entry[child]]) break;
+            entry[i] = entry[child];
+            i = child;
+        }
+        entry[i] = moving;
+    }
+};
+
+// ---- Bit writer -----------------------------------------------------------------------------
+
+inline void StoreLE32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+inline void Put(Context& c, uint32_t value, unsigned bits) {
+    c.bitBuffer |= static_cast<uint64_t>(value) << c.bitCount;
+    c.bitCount += bits;
+}
+
+// Counts the items of the block by symbol (the end-of-block symbol once).
+void CountSymbols(const Engine& e, uint16_t* litFreq, uint16_t* distFreq) {
+    const Context& c = *e.ctx;
+    const uint8_t* items = e.items;
+    std::fill(litFreq, litFreq + kLitLenSymbols, 0);
+    std::fill(distFreq, distFreq + kDistSymbols, 0);
+    uint32_t off = kFlagBytes;
+    for (uint32_t i = 0; i < c.blockItems; ++i) {
+        const uint32_t flags = items[2 * (i >> 4)] | (items[2 * (i >> 4) + 1] << 8);
+        if ((flags >> (i & 15)) & 1) {
+            const uint32_t distance = items[off + 1] | (items[off + 2] << 8);
+            ++litFreq[257 + kLengthSymbols[items[off]].symbol];
+            ++distFreq[DistanceSymbol(distance)];
+            off += 3;
+        } else {
+            ++litFreq[items[off]];
+            off += 1;
+        }
+    }
+    ++litFreq[kEndOfBlock];
+}
+
+// Run-length codes the literal/length and distance lengths into code-length symbols.
+//   0:               pending repeats are flushed, one more zero is counted (flushed at 138);
+//   same as before:  one more repeat (flushed at 6);
+//   any other:       repeats, then zeros are flushed and the length is sent itself.
+// r repeats: r < 3 sends the length r times, else 16 with r - 3. z zeros: z < 3 sends z zeros,
+// 3..10 sends 17 with z - 3, 11..138 sends 18 with z - 11.
+void RunLengthCode(Context& c, const uint8_t* lengths, unsigned count, uint16_t* clFreq) {
+    unsigned n = 0;
+    int prev = -1;
+    unsigned repeats = 0;
+    unsigned zeros = 0;
+    auto emit = [&](unsigned symbol, unsigned extra) {
+        c.rleSymbol[n] = static_cast<uint8_t>(symbol);
+        c.rleExtra[n] = static_cast<uint8_t>(extra);
+        ++clFreq[symbol];
+        ++n;
+    };
+    auto flushRepeats = [&] {
+        if (repeats < 3) {
+            for (unsigned i = 0; i < repeats; ++i) emit(static_cast<unsigned>(prev), 0);
+        } else {
+            emit(16, repeats - 3);
+        }
+        repeats = 0;
+    };
+    auto flushZeros = [&] {
+        if (zeros < 3) {
+            for (unsigned i = 0; i < zeros; ++i) emit(0, 0);
+        } else if (zeros <= 10) {
+            emit(17, zeros - 3);
+        } else {
+            emit(18, zeros - 11);
+        }
+        zeros = 0;
+    };
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned len = lengths[i];
+        if (len == 0) {
+            flushRepeats();
+            prev = 0;
+            if (++zeros == 138) flushZeros();
+        } else if (static_cast<int>(len) == prev) {
+            if (++repeats == 6) flushRepeats();
+        } else {
+            flushRepeats();
+            flushZeros();
+            emit(len, 0);
+            prev = static_cast<int>(len);
+        }
+    }
+    flushRepeats();
+    flushZeros();
+    c.rleCount = static_cast<uint16_t>(n);
+}
+
+void PrepareDynamic(Engine& e) {
+    Context& c = *e.ctx;
+    uint16_t litFreq[kLitLenSymbols];
+    uint16_t distFreq[kDistSymbols];
+    CountSymbols(e, litFreq, distFreq);
+    BuildHuffmanCode(litFreq, kLitLenSymbols, kMaxCodeBits, c.litLen, c.litCode);
+    BuildHuffmanCode(distFreq, kDistSymbols, kMaxCodeBits, c.distLen, c.distCode);
+
+    // HLIT covers the used symbols up to 285 (at least 257), HDIST those up to 29 (at least 1).
+    unsigned hlit = 257;
+    for (unsigned s = 257; s < 286; ++s)
+        if (c.litLen[s]) hlit = s + 1;
+    unsigned hdist = 1;
+    for (unsigned s = 0; s < 30; ++s)
+        if (c.distLen[s]) hdist = s + 1;
+    c.hlit = static_cast<uint16_t>(hlit);
+    c.hdist = static_cast<uint16_t>(hdist);
+
+    // One sequence of lengths: literal/length, then distance.
+    uint8_t lengths[286 + 30];
+    std::memcpy(lengths, c.litLen, hlit);
+    std::memcpy(lengths + hlit, c.distLen, hdist);
+    uint16_t clFreq[kCodeLenSymbols] = {};
+    RunLengthCode(c, lengths, hlit + hdist, clFreq);
+    BuildHuffmanCode(clFreq, kCodeLenSymbols, kMaxCodeLenBits, c.clLen, c.clCode);
+
+    unsigned hclen = 4;
+    for (unsigned i = 0; i < kCodeLenSymbols; ++i)
+        if (c.clLen[kCodeLengthOrder[i]]) hclen = std::max(hclen, i + 1);
+    c.hclen = static_cast<uint16_t>(hclen);
+}
+
+// Deflate's fixed codes: literal/length lengths 8 (0-143), 9 (144-255), 7 (256-279) and
+// 8 (280-287); 5 for all 32 distance symbols.
+void PrepareFixed(Context& c) {
+    std::fill(c.litLen, c.litLen + 144, 8);
+    std::fill(c.litLen + 144, c.litLen + 256, 9);
+    std::fill(c.litLen + 256, c.litLen + 280, 7);
+    std::fill(c.litLen + 280, c.litLen + 288, 8);
+    std::fill(c.distLen, c.distLen + kDistSymbols, 5);
+    AssignCodes(c.litLen, kLitLenSymbols, c.litCode);
+    AssignCodes(c.distLen, kDistSymbols, c.distCode);
+}
+
+// Writes items [c.blockIndex, c.blockItems). False when the output space ran out; the bits of
+// the item last added stay in the bit writer.
+bool WriteItems(Engine& e) {
+    Context& c = *e.ctx;
+    const uint8_t* items = e.items;
+    const uint16_t* litCode = c.litCode;
+    const uint8_t* litLen = c.litLen;
+    const uint16_t* distCode = c.distCode;
+    const uint8_t* distLen = c.distLen;
+    const uint32_t n = c.blockItems;
+    uint32_t i = c.blockIndex;
+    uint32_t off = c.readOffset;
+    uint64_t bits = c.bitBuffer;
+    uint32_t count = c.bitCount;
+    uint8_t* out = e.out;
+    uint32_t outLeft = e.outLeft;
+
+    // Adds item i: at most 20 bits for a length and 28 for a distance. `flush` runs between
+    // the two halves.
+    auto addItem = [&](auto flush) {
+        const uint32_t flags = items[2 * (i >> 4)] | (items[2 * (i >> 4) + 1] << 8);
+        if ((flags >> (i & 15)) & 1) {
+            const LengthSymbol ls = kLengthSymbols[items[off]];
+            const uint32_t distance = items[off + 1] | (items[off + 2] << 8);
+            off += 3;
+            const unsigned sym = 257 + ls.symbol;
+            bits |= static_cast<uint64_t>(litCode[sym]) << count;
+            count += litLen[sym];
+            bits |= static_cast<uint64_t>(ls.extraValue) << count;
+            count += ls.extraBits;
+            flush();
+            const unsigned ds = DistanceSymbol(distance);
+            bits |= static_cast<uint64_t>(distCode[ds]) << count;
+            count += distLen[ds];
+            bits |= static_cast<uint64_t>(distance - kDistance[ds].base) << count;
+            count += kDistance[ds].extraBits;
+        } else {
+            const unsigned lit = items[off++];
+            bits |= static_cast<uint64_t>(litCode[lit]) << count;
+            count += litLen[lit];
+        }
+        ++i;
+    };
+
+    // Wide path: with at least 12 bytes of space an item (at most 8 bytes written, 4 at a
+    // time) cannot fill it, so no suspension can fall inside.
+    auto flush32 = [&] {
+        if (count >= 32) {
+            StoreLE32(out, static_cast<uint32_t>(bits));
+            out += 4;
+            outLeft -= 4;
+            bits >>= 32;
+            count -= 32;
+        }
+    };
+    while (i < n && outLeft >= 12) {
+        addItem(flush32);
+        flush32();
+    }
+
+    // Narrow path, near the end of the space: byte by byte, suspending when it fills.
+    bool ok = true;
+    auto drain = [&] {
+        while (count >= 8) {
+            if (outLeft == 0) return false;
+            *out++ = static_cast<uint8_t>(bits);
+            --outLeft;
+            bits >>= 8;
+            count -= 8;
+            if (outLeft == 0) return false;
+        }
+        return true;
+    };
+    if (i < n) {
+        ok = drain();
+        while (ok && i < n) {
+            addItem([] {});
+            ok = drain();
+        }
+    }
+
+    c.blockIndex = static_cast<uint16_t>(i);
+    c.readOffset = static_cast<uint16_t>(off);
+    c.bitBuffer = bits;
+    c.bitCount = count;
+    e.out = out;
+    e.outLeft = outLeft;
+    return ok;
+}
+
+}  // namespace
+
+void BuildHuffmanCode(const uint16_t* freqIn, unsigned count, unsigned maxBits, uint8_t* lengths,
+                      uint16_t* codes) {
+    uint32_t freq[kLitLenSymbols];
+    uint16_t depth[kLitLenSymbols];
+    uint16_t groupNext[kLitLenSymbols];
+    uint16_t groupLast[kLitLenSymbols];
+    SymbolHeap heap;
+    heap.freq = freq;
+
+    // Step 1: the used symbols, in increasing order, heapified.
+    for (unsigned s = 0; s < count; ++s) {
+        freq[s] = freqIn[s];
+        depth[s] = 0;
+        groupNext[s] = kNone;
+        groupLast[s] = static_cast<uint16_t>(s);
+        lengths[s] = 0;
+        codes[s] = 0;
+        if (freq[s] != 0) heap.entry[++heap.size] = static_cast<uint16_t>(s);
+    }
+    const unsigned used = heap.size;
+    if (used == 0) return;
+    if (used == 1) {
+        depth[heap.entry[1]] = 1;
+    } else {
+        for (unsigned i = used / 2; i >= 1; --i) heap.SiftDown(i);
+        // Step 3: merge the two least frequent groups until one is left. A symbol's length is
+        // the number of merges its group took part in.
+        while (heap.size > 1) {
+            const uint16_t a = heap.entry[1];
+            heap.entry[1] = heap.entry[heap.size--];
+            heap.SiftDown(1);
+            const uint16_t b = heap.entry[1];
+            freq[b] += freq[a];
+            heap.SiftDown(1);
+            for (uint16_t s = b; s != kNone; s = groupNext[s]) ++depth[s];
+            for (uint16_t s = a; s != kNone; s = groupNext[s]) ++depth[s];
+            groupNext[groupLast[b]] = a;
+            groupLast[b] = groupLast[a];
+        }
+    }
+
+    // Step 5: symbols sorted by length, ties by symbol number; counts per length, with every
+    // length above the maximum counted as the maximum.
+    uint16_t sorted[kLitLenSymbols];
+    unsigned maxDepth = 0;
+    for (unsigned s = 0; s < count; ++s) maxDepth = std::max<unsigned>(maxDepth, depth[s]);
+    unsigned nSorted = 0;
+    unsigned perLength[kMaxCodeBits + 1] = {};
+    for (unsigned l = 1; l <= maxDepth; ++l)
+        for (unsigned s = 0; s < count; ++s)
+            if (depth[s] == l) sorted[nSorted++] = static_cast<uint16_t>(s);
+    for (unsigned s = 0; s < count; ++s)
+        if (depth[s]) ++perLength[std::min<unsigned>(depth[s], maxBits)];
+
+    // Step 6: length limit. While the code overflows (sum of count * 2^(max - length) above
+    // 2^max), move one code from the longest length into a shorter one.
+    if (used >= 2) {
+        uint32_t sum = 0;
+        for (unsigned l = 1; l <= maxBits; ++l) sum += perLength[l] << (maxBits - l);
+        while (sum != (1u << maxBits)) {
+            --perLength[maxBits];
+            unsigned j = maxBits - 1;
+            while (j > 1 && perLength[j] == 0) --j;
+            --perLength[j];
+            perLength[j + 1] += 2;
+            --sum;
+        }
+    }
+
+    // Step 7: the sorted symbols take the (limited) lengths in ascending order.
+    unsigned k = 0;
+    for (unsigned l = 1; l <= maxBits; ++l)
+        for (unsigned m = 0; m < perLength[l]; ++m) lengths[sorted[k++]] = static_cast<uint8_t>(l);
+
+    // Step 8: canonical codes.
+    AssignCodes(lengths, count, codes);
+}
+
+void PrepareBlock(Engine& e) {
+    Context& c = *e.ctx;
+    c.blockItems = static_cast<uint16_t>(kBlockItems - c.countdown);
+    c.blockDynamic = e.dynamic ? 1 : 0;
+    c.blockStep = BlockStep::Header;
+    c.blockIndex = 0;
+    c.readOffset = kFlagBytes;
+    if (c.blockDynamic) {
+        PrepareDynamic(e);
+    } else {
+        PrepareFixed(c);
+    }
+}
+
+bool DrainBits(Engine& e) {
+    Context& c = *e.ctx;
+    while (c.bitCount >= 8) {
+        if (e.outLeft == 0) return false;
+        *e.out++ = static_cast<uint8_t>(c.bitBuffer);
+        --e.outLeft;
+        c.bitBuffer >>= 8;
+        c.bitCount -= 8;
+        // The byte just written filled the space: suspend, even if nothing else is pending.
+        if (e.outLeft == 0) return false;
+    }
+    return true;
+}
+
+bool WriteBlock(Engine& e) {
+    Context& c = *e.ctx;
+    for (;;) {
+        switch (c.blockStep) {
+            case BlockStep::Header:
+                // Final flag, then the block type: 1 fixed codes, 2 dynamic codes.
+                Put(c, c.finalBlock, 1);
+                if (c.blockDynamic) {
+                    Put(c, 2, 2);
+                    Put(c, c.hlit - 257u, 5);
+                    Put(c, c.hdist - 1u, 5);
+                    Put(c, c.hclen - 4u, 4);
+                    c.blockStep = BlockStep::CodeLengths;
+                } else {
+                    Put(c, 1, 2);
+                    c.blockStep = BlockStep::Items;
+                }
+                c.blockIndex = 0;
+                if (!DrainBits(e)) return false;
+                break;
+            case BlockStep::CodeLengths:
+                while (c.blockIndex < c.hclen) {
+                    Put(c, c.clLen[kCodeLengthOrder[c.blockIndex++]], 3);
+                    if (!DrainBits(e)) return false;
+                }
+                c.blockStep = BlockStep::Rle;
+                c.blockIndex = 0;
+                break;
+            case BlockStep::Rle:
+                while (c.blockIndex < c.rleCount) {
+                    const unsigned sym = c.rleSymbol[c.blockIndex];
+                    Put(c, c.clCode[sym], c.clLen[sym]);
+                    // Repeat values: 2 bits after 16, 3 after 17, 7 after 18.
+                    if (sym == 16) Put(c, c.rleExtra[c.blockIndex], 2);
+                    if (sym == 17) Put(c, c.rleExtra[c.blockIndex], 3);
+                    if (sym == 18) Put(c, c.rleExtra[c.blockIndex], 7);
+                    ++c.blockIndex;
+                    if (!DrainBits(e)) return false;
+                }
+                c.blockStep = BlockStep::Items;
+                c.blockIndex = 0;
+                break;
+            case BlockStep::Items:
+                if (!WriteItems(e)) return false;
+                c.blockStep = BlockStep::EndOfBlock;
+                break;
+            case BlockStep::EndOfBlock:
+                Put(c, c.litCode[kEndOfBlock], c.litLen[kEndOfBlock]);
+                c.blockStep = BlockStep::Done;
+                if (!DrainBits(e)) return false;
+                break;
+            case BlockStep::Done:
+                return true;
+        }
+    }
+}
+
+}  // namespace qv::deflate

@@ -1,0 +1,246 @@
+// deflate_match.cpp - match finding and parsing: hash chains over the window ring, the
+// longest-match search with its effort budget, lazy evaluation, and items cut at chunk ends.
+//
+// Window offsets are the positions kept in heads and links. Each chunk is hashed completely
+// before it is parsed, so a search starts from the link of its own position (the head may
+// already point at later positions of the same chunk). The last two positions of a chunk are
+// never inserted and never searched from.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "deflate_engine.h"
+
+namespace qv::deflate {
+namespace {
+
+inline uint16_t Load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// Number of leading bytes in which a and b agree, at most 258. Reads up to 263 bytes from
+// each; the window region has room for that past its last position.
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
+    for (uint32_t i = 0; i < kMaxMatch; i += 8) {
+        const uint64_t diff = Load64(a + i) ^ Load64(b + i);
+        if (diff != 0) {
+            uint32_t n = i;
+            if constexpr (std::endian::native == std::endian::little) {
+                n += static_cast<uint32_t>(__builtin_ctzll(diff)) / 8;
+            } else {
+                while (a[n] == b[n]) ++n;
+            }
+            return std::min(n, kMaxMatch);
+        }
+    }
+    return kMaxMatch;
+}
+
+// The longest match for window offset p that is longer than `best` (2 for an ordinary search,
+// the held length for a lazy one), following the chain from link[p].
+//
+// The chain is walked in runs of up to three candidates. Each run begins by taking one from
+// the budget and ends the search when the budget is then zero or less; the second and third
+// candidates of a run take one each without a test. A candidate is compared in full only when
+// its bytes at offsets best-1 and best agree with p's (the quick check); after a full compare
+// a new run begins. Of equal lengths the nearest candidate, found first, is kept.
+inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p, uint32_t best,
+                       int budget, uint32_t& matchPos) {
+    const uint8_t* scan = window + p;
+    uint16_t scanEnd = Load16(scan + best - 1);
+    uint32_t cand = links[p];
+    int runLeft = 0;
+    while (cand != kEmpty) {
+        if (runLeft == 0) {
+            if (--budget <= 0) break;
+            runLeft = 3;
+        } else {
+            --budget;
+        }
+        --runLeft;
+        if (Load16(window + cand + best - 1) == scanEnd) {
+            const uint32_t len = MatchLength(scan, window + cand);
+            if (len > best) {
+                best = len;
+                matchPos = cand;
+                if (len == kMaxMatch) break;
+                scanEnd = Load16(scan + best - 1);
+            }
+            runLeft = 0;
+        }
+        cand = links[cand];
+    }
+    return best;
+}
+
+// Appends items to the item block. Its counters are kept in locals while a chunk is parsed.
+class ItemSink {
+public:
+    explicit ItemSink(Engine& e)
+        : items_(e.items),
+          acc_(e.ctx->flagAcc),
+          flagOffset_(e.ctx->flagOffset),
+          itemOffset_(e.ctx->itemOffset),
+          countdown_(e.ctx->countdown) {}
+
+    void Save(Context& c) const {
+        c.flagAcc = static_cast<uint16_t>(acc_);
+        c.flagOffset = static_cast<uint16_t>(flagOffset_);
+        c.itemOffset = static_cast<uint16_t>(itemOffset_);
+        c.countdown = static_cast<uint16_t>(countdown_);
+    }
+
+    // Each returns true when the item completed a block.
+    bool Literal(uint8_t byte) {
+        items_[itemOffset_++] = byte;
+        return Flag(0);
+    }
+    // A match is stored as length - 3, then the distance, little-endian.
+    bool Match(uint32_t length, uint32_t distance) {
+        items_[itemOffset_] = static_cast<uint8_t>(length - kMinMatch);
+        items_[itemOffset_ + 1] = static_cast<uint8_t>(distance);
+        items_[itemOffset_ + 2] = static_cast<uint8_t>(distance >> 8);
+        itemOffset_ += 3;
+        return Flag(1);
+    }
+
+private:
+    // The accumulator starts at 0x8000; each item shifts it right and enters its flag at bit 15.
+    // When the starting bit falls out, the word holds 16 flags (bit j = item j of the group).
+    bool Flag(uint32_t flag) {
+        const bool complete = acc_ & 1;
+        acc_ = (acc_ >> 1) | (flag << 15);
+        if (!complete) return false;
+        items_[flagOffset_] = static_cast<uint8_t>(acc_);
+        items_[flagOffset_ + 1] = static_cast<uint8_t>(acc_ >> 8);
+        flagOffset_ += 2;
+        acc_ = kFlagStart;
+        countdown_ -= 16;
+        return countdown_ == 0;
+    }
+
+    uint8_t* items_;
+    uint32_t acc_;
+    uint32_t flagOffset_;
+    uint32_t itemOffset_;
+    uint32_t countdown_;
+};
+
+}  // namespace
+
+void ScrubChunk(Engine& e, unsigned chunk) {
+    // Entries whose value lies in the chunk (value >> 12 == chunk) are emptied; 0xFFFF never
+    // matches a chunk number. The chunk's own links are emptied as well: the insertion rewrites
+    // those it needs, and the others are never read.
+    for (uint32_t i = 0; i < kHashSize; ++i) {
+        const uint16_t v = e.heads[i];
+        e.heads[i] = (v >> kChunkShift) == chunk ? kEmpty : v;
+    }
+    LinkEntry* links = e.links;
+    for (uint32_t i = 0; i < kWindowSize; ++i) {
+        const uint16_t v = links[i];
+        links[i] = (v >> kChunkShift) == chunk ? kEmpty : v;
+    }
+}
+
+void InsertChunk(Engine& e) {
+    Context& c = *e.ctx;
+    const uint32_t base = c.chunk * kChunkSize;
+    const uint32_t n = c.chunkFill;
+    const uint32_t count = n > 2 ? n - 2 : 0;
+    c.searchEnd = static_cast<uint16_t>(base + count);
+    if (count == 0) return;
+    const uint8_t* w = e.window;
+    uint16_t* heads = e.heads;
+    LinkEntry* links = e.links;
+    // h(p) = ((b[p] << 10) ^ (b[p+1] << 5) ^ b[p+2]) & 0x1FFF, rolled forward a byte at a time.
+    uint32_t h = (static_cast<uint32_t>(w[base]) << 5) ^ w[base + 1];
+    for (uint32_t p = base; p < base + count; ++p) {
+        h = ((h << 5) & kHashMask) ^ w[p + 2];
+        links[p] = heads[h];
+        heads[h] = static_cast<uint16_t>(p);
+    }
+}
+
+bool ParseChunk(Engine& e) {
+    Context& c = *e.ctx;
+    const uint8_t* w = e.window;
+    const LinkEntry* links = e.links;
+    const int budget = static_cast<int>(e.chainLimit);
+    const uint32_t searchEnd = c.searchEnd;
+    uint32_t p = c.parsePos;
+    uint32_t left = c.parseLeft;
+    bool held = c.held != 0;
+    uint32_t heldLen = c.heldLen;
+    uint32_t heldPos = c.heldPos;
+    ItemSink sink(e);
+    bool blockFull = false;
+
+    while (left > 0) {
+        if (!held) {
+            uint32_t pos = 0;
+            const uint32_t len = p < searchEnd ? Search(w, links, p, 2, budget, pos) : 2;
+            if (len < kMinMatch) {
+                blockFull = sink.Literal(w[p]);
+                ++p;
+                --left;
+                if (blockFull) break;
+                continue;
+            }
+            held = true;
+            heldLen = len;
+            heldPos = pos;
+        }
+        // Lazy evaluation: does the next position start a strictly longer match? A held match
+        // of 258 cannot be beaten.
+        uint32_t nextPos = 0;
+        const uint32_t nextLen = heldLen < kMaxMatch && p + 1 < searchEnd
+                                     ? Search(w, links, p + 1, heldLen, budget, nextPos)
+                                     : heldLen;
+        if (nextLen > heldLen) {
+            blockFull = sink.Literal(w[p]);
+            ++p;
+            --left;
+            if (left == 0) {
+                held = false;
+                break;
+            }
+            heldLen = nextLen;
+            heldPos = nextPos;
+            if (blockFull) break;
+            continue;
+        }
+        held = false;
+        // No item spans two chunks: the match is cut at the chunk's end.
+        const uint32_t len = std::min(heldLen, left);
+        if (len < kMinMatch) {
+            blockFull = sink.Literal(w[p]);
+            ++p;
+            --left;
+        } else {
+            // Distance in window offsets, so the ring wrap is taken into account.
+            blockFull = sink.Match(len, (p - heldPos) & (kWindowSize - 1));
+            p += len;
+            left -= len;
+        }
+        if (blockFull) break;
+    }
+
+    sink.Save(c);
+    c.parsePos = static_cast<uint16_t>(p);
+    c.parseLeft = static_cast<uint16_t>(left);
+    c.held = held ? 1 : 0;
+    c.heldLen = static_cast<uint16_t>(heldLen);
+    c.heldPos = static_cast<uint16_t>(heldPos);
+    return !blockFull;
+}
+
+}  // namespace qv::deflate
