@@ -97,8 +97,8 @@ QV_API ResultCode QV_CALL Qv4DosGetFileTime(const char* name, uint16_t* date, ui
 QV_API ResultCode QV_CALL Qv4DosSetFileTime(const char* name, uint32_t date, uint32_t time) {
     return Guarded([&]() -> Result {
         if (!name) return QV_E_FILE;
-        OwnedFile file(CreateOemFile(name, os::kGenericReadWrite, os::kShareRead,
-                                     os::kOpenExisting, os::kFlagRandomAccess));
+        OwnedFile file(CreateOemFile(name, os::kGenericReadWrite, os::kShareRead, os::kOpenExisting,
+                                     os::kFlagRandomAccess));
         if (!file.valid()) return QV_E_FILE;
         os::FileTime local, utc;
         if (!DosToFileTime(static_cast<uint16_t>(date), static_cast<uint16_t>(time), &local) ||

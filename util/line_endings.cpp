@@ -111,8 +111,8 @@ Result ConvertFile(std::string_view source, std::string_view destination, Conver
     if (!in.valid()) return QV_E_FILE;
     // Replacing a file the source still holds open fails here: the source shares reads only.
     OutputFile out(os::OemToAnsi(destination),
-                   CreateOemFile(destination, os::kGenericWrite, os::kShareNone,
-                                 os::kCreateAlways, os::kFlagSequentialScan));
+                   CreateOemFile(destination, os::kGenericWrite, os::kShareNone, os::kCreateAlways,
+                                 os::kFlagSequentialScan));
     if (!out.valid()) return QV_E_WRITE;
     const uint32_t size = os::GetFileSize(in.get());
     if (size == os::kInvalidPosition) return QV_E_FILE;

@@ -30,9 +30,13 @@ constexpr uint32_t kReadBlock = kLineBytes * 1456;
 // Output is gathered and written in pieces of about this size.
 constexpr size_t kWriteBlock = 65536;
 
-constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-std::string Decimal(uint64_t value) { return std::to_string(value); }
+std::string Decimal(uint64_t value) {
+    return std::to_string(value);
+}
 
 // The name of part `number` of a series: the base name's drive, directory and base name, a
 // dot and the number in decimal.
@@ -53,7 +57,9 @@ Result OpenOutput(std::string ansiName, OutputFile* out) {
 
 // ---- Encoding -----------------------------------------------------------------------------
 
-char UuChar(uint32_t value) { return value == 0 ? '`' : static_cast<char>(value + 32); }
+char UuChar(uint32_t value) {
+    return value == 0 ? '`' : static_cast<char>(value + 32);
+}
 
 // The exact size of the text for a source of `size` bytes.
 uint64_t TextSize(uint64_t size, size_t headerNameLength, bool separators) {
@@ -110,8 +116,8 @@ public:
 
 private:
     Result Flush() {
-        if (!pending_.empty() &&
-            WriteBytes(current_.get(), pending_.data(), static_cast<uint32_t>(pending_.size())) != 0)
+        if (!pending_.empty() && WriteBytes(current_.get(), pending_.data(),
+                                            static_cast<uint32_t>(pending_.size())) != 0)
             return QV_E_WRITE;
         pending_.clear();
         return QV_OK;
@@ -212,8 +218,8 @@ public:
         for (;;) {
             QV_TRY(reader_.Next(line, atEnd));
             if (!*atEnd || !series_) return QV_OK;
-            file_.Reset(os::CreateFile(PartName(name_, ++part_), os::kGenericRead,
-                                       os::kShareRead, os::kOpenExisting, 0));
+            file_.Reset(os::CreateFile(PartName(name_, ++part_), os::kGenericRead, os::kShareRead,
+                                       os::kOpenExisting, 0));
             if (!file_.valid()) {
                 series_ = false;  // the series ends with the last part that exists
                 return QV_OK;

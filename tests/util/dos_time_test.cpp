@@ -2,8 +2,8 @@
 // and a file's last-write time read and set through the exports under chosen time zones.
 #include "dos_time.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -27,6 +27,7 @@ struct TimeCase {
 };
 
 TEST(DosFields, CompressTimePacksAndSpills) {
+    // clang-format off
     const TimeCase cases[] = {
         {13, 45, 30, 0x6DAF},
         {13, 45, 31, 0x6DAF},  // an odd second rounds down
@@ -36,6 +37,7 @@ TEST(DosFields, CompressTimePacksAndSpills) {
         {0, 64, 0, 0x0800},  // minute 64 spills into the hour
         {-1, 0, 0, 0xF800},  // a negative field is not masked either
     };
+    // clang-format on
     for (const auto& c : cases) {
         uint16_t packed = 0x1234;
         Qv4CompressDosTime(c.hour, c.minute, c.second, &packed);
@@ -64,15 +66,18 @@ struct DateCase {
 };
 
 TEST(DosFields, CompressDateHandlesTwoDigitYears) {
+    // clang-format off
     const DateCase cases[] = {
-        {12, 31, 96, 0x219F},   {12, 31, 1996, 0x219F},
-        {1, 1, 80, 0x0021},     // 80 is 1980
-        {1, 1, 79, 0xC621},     // 79 is 2079
-        {1, 1, 0, 0x2821},      // 0 is 2000
+        {12, 31, 96, 0x219F},
+        {12, 31, 1996, 0x219F},
+        {1, 1, 80, 0x0021},      // 80 is 1980
+        {1, 1, 79, 0xC621},      // 79 is 2079
+        {1, 1, 0, 0x2821},       // 0 is 2000
         {12, 31, 2107, 0xFF9F},  // the last DOS day
-        {16, 1, 1980, 0x0201},  // month 16 spills into the year
-        {1, 1, 1979, 0xFE21},   // a year before 1980 wraps
+        {16, 1, 1980, 0x0201},   // month 16 spills into the year
+        {1, 1, 1979, 0xFE21},    // a year before 1980 wraps
     };
+    // clang-format on
     for (const auto& c : cases) {
         uint16_t packed = 0x1234;
         Qv4CompressDosDate(c.month, c.day, c.year, &packed);
@@ -145,9 +150,9 @@ TEST(DosFileTime, ConvertsBothWays) {
     ASSERT_TRUE(qv::DosToFileTime(0, 0x6DAF, &back));
     EXPECT_EQ(back, Calendar(1980, 1, 1, 13, 45, 30));
     // Values that name no date or time.
-    EXPECT_FALSE(qv::DosToFileTime(0x0001, 0, &back));     // month 0
+    EXPECT_FALSE(qv::DosToFileTime(0x0001, 0, &back));       // month 0
     EXPECT_FALSE(qv::DosToFileTime(0x0021, 0x001E, &back));  // second 60
-    EXPECT_FALSE(qv::DosToFileTime(0x005E, 0, &back));     // 30 February 1980
+    EXPECT_FALSE(qv::DosToFileTime(0x005E, 0, &back));       // 30 February 1980
 }
 
 // ---- Files ----------------------------------------------------------------------------------
@@ -191,8 +196,8 @@ TEST(DosFileTimeOnFiles, SetThenGetInLocalTime) {
         uint16_t date, time;
         int64_t utcSeconds;
     } const cases[] = {
-        {"UTC0", 0x2821, 0x6000, 946728000},                           // 2000-01-01 12:00:00
-        {"QVT-3", 0x2821, 0x6000, 946717200},                          // UTC+3
+        {"UTC0", 0x2821, 0x6000, 946728000},                         // 2000-01-01 12:00:00
+        {"QVT-3", 0x2821, 0x6000, 946717200},                        // UTC+3
         {"CET-1CEST,M3.5.0,M10.5.0/3", 0x52EF, 0x43C5, 1626330610},  // summer: UTC+2
         {"CET-1CEST,M3.5.0,M10.5.0/3", 0x522F, 0x43C5, 1610695810},  // winter: UTC+1
     };

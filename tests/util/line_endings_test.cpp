@@ -14,7 +14,9 @@ namespace {
 using qvtest::Bytes;
 using qvtest::ScratchDir;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes B(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 // Converts `input` with the chosen call; returns the result and the destination's bytes.
 ResultCode Convert(bool toCrLf, const Bytes& input, Bytes* output, int endMark = 0) {
@@ -39,7 +41,7 @@ TEST(LineEndings, SmallCases) {
         {true, 0, "a\nb", "a\r\nb"},
         {true, 0, "a\r\nb", "a\r\r\nb"},  // no look-back: CR LF gains a CR as well
         {true, 0, "\n\n", "\r\n\r\n"},
-        {true, 0, "a\x1a" "b\r", "a\x1a" "b\r"},  // CR and Ctrl-Z are copied
+        {true, 0, "a\032b\r", "a\032b\r"},  // CR and Ctrl-Z (octal 032) are copied
         {true, 1, "a\n", "a\r\n\x1a"},
         {true, 0x10000, "a\n", "a\r\n"},  // the flag is the low half of its slot
         {false, 0, "", ""},
@@ -48,13 +50,14 @@ TEST(LineEndings, SmallCases) {
         {false, 0, "ab\r", "ab\n"},  // a final CR still gives an LF
         {false, 0, "a\nb\n", "a\nb\n"},
         {false, 0, "\n\r", "\n\n"},
-        {false, 0, "ab\x1a" "cd\r\n", "ab"},  // Ctrl-Z ends the text
+        {false, 0, "ab\032cd\r\n", "ab"},  // Ctrl-Z ends the text
         {false, 0, "\x1a", ""},
     };
     for (const auto& c : cases) {
         Bytes out;
         ASSERT_EQ(Convert(c.toCrLf, B(c.in), &out, c.endMark), QV_OK);
-        EXPECT_EQ(out, B(c.out)) << (c.toCrLf ? "LfToCrLf " : "CrLfToLf ") << testing::PrintToString(c.in);
+        EXPECT_EQ(out, B(c.out)) << (c.toCrLf ? "LfToCrLf " : "CrLfToLf ")
+                                 << testing::PrintToString(c.in);
     }
     // One byte: the buffers are one byte long, so the CR fills the output and the LF starts
     // the next one.

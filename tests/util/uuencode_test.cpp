@@ -16,8 +16,12 @@ namespace fs = std::filesystem;
 using qvtest::Bytes;
 using qvtest::ScratchDir;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
-std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
+Bytes B(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+std::string S(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 std::vector<std::string> Lines(const std::string& text, const std::string& eol = "\r\n") {
     std::vector<std::string> lines;
@@ -42,15 +46,16 @@ std::vector<std::string> Names(const fs::path& dir) {
     return names;
 }
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+std::string Quote(const std::string& s) {
+    return "'" + s + "'";
+}
 
 const std::string kBeginSeparator = "BEGIN------------------CUT HERE-----------------cut here-----";
 const std::string kEndSeparator = "END--------------------CUT HERE-----------------cut here-----";
 
 // Encodes `data` saved as dir/name into dir/output; returns the result.
 ResultCode Encode(const ScratchDir& dir, const std::string& name, const Bytes& data,
-                  const std::string& output, int32_t split, int32_t separators,
-                  uint16_t* parts) {
+                  const std::string& output, int32_t split, int32_t separators, uint16_t* parts) {
     const std::string src = dir.file(name);
     qvtest::WriteFile(src, data);
     const std::string out = output.empty() ? std::string() : dir.file(output);
@@ -99,8 +104,8 @@ TEST(UuEncode, CutHereLines) {
     uint16_t parts = 0;
     ASSERT_EQ(Encode(dir, "abc.txt", B("abc"), "framed", 0, 1, &parts), QV_OK);
     const auto lines = Lines(S(qvtest::ReadFile(dir.file("framed.uue"))));
-    const std::vector<std::string> expected = {kBeginSeparator, "begin 644 abc.txt", "#86)C", "`",
-                                               "end", "3", kEndSeparator};
+    const std::vector<std::string> expected = {
+        kBeginSeparator, "begin 644 abc.txt", "#86)C", "`", "end", "3", kEndSeparator};
     EXPECT_EQ(lines, expected);
 }
 
@@ -115,8 +120,8 @@ TEST(UuEncode, RoundTrips) {
     struct {
         size_t size;
         int32_t separators;
-    } const cases[] = {{1, 0},   {2, 0},   {3, 1},   {44, 0},   {45, 1},     {46, 0},
-                       {89, 0},  {90, 0},  {91, 1},  {1000, 0}, {200000, 1}, {1 << 20, 0}};
+    } const cases[] = {{1, 0},  {2, 0},  {3, 1},  {44, 0},   {45, 1},     {46, 0},
+                       {89, 0}, {90, 0}, {91, 1}, {1000, 0}, {200000, 1}, {1 << 20, 0}};
     for (const auto& c : cases) {
         ScratchDir dir;
         const Bytes data = qvtest::RandomBytes(c.size, static_cast<uint32_t>(c.size));
@@ -137,12 +142,12 @@ TEST(UuEncode, RoundTrips) {
 TEST(UuEncode, PartSeries) {
     struct {
         size_t size;
-        int32_t split;     // as passed
-        int64_t limit;     // in bytes
+        int32_t split;  // as passed
+        int64_t limit;  // in bytes
         int32_t separators;
     } const cases[] = {
-        {10240, 1, 1024, 0},     {10240, 1, 1024, 1},      {100000, 3, 3072, 0},
-        {100000, 2048, 2048, 1}, {50000, 5000, 5000, 0},   {3000000, 2047, 2047 * 1024, 0},
+        {10240, 1, 1024, 0},     {10240, 1, 1024, 1},    {100000, 3, 3072, 0},
+        {100000, 2048, 2048, 1}, {50000, 5000, 5000, 0}, {3000000, 2047, 2047 * 1024, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << " bytes split " << c.split);
@@ -298,7 +303,8 @@ TEST(UuDecode, ReadsTheTextOfOtherWriters) {
         {"LF line ends, no size line", "begin 644 f\n#86)C\n`\nend\n", "abc"},
         {"CR line ends", "begin 644 f\r#86)C\r`\rend\r3\r", "abc"},
         {"padding without a size line is not data", "begin 644 f\n\":&D`\n`\nend\n", "hi"},
-        {"space for zero values", "begin 644 f\r\n%86(     \r\n`\r\nend\r\n", S(Bytes{'a', 'b', 0, 0, 0})},
+        {"space for zero values", "begin 644 f\r\n%86(     \r\n`\r\nend\r\n",
+         S(Bytes{'a', 'b', 0, 0, 0})},
         {"a space-count line is an empty data line", "begin 644 f\n#86)C\n \n#86)C\n`\nend\n",
          "abcabc"},
         {"empty lines are skipped", "begin 644 f\n\n#86)C\n\n`\nend\n", "abc"},
@@ -309,7 +315,8 @@ TEST(UuDecode, ReadsTheTextOfOtherWriters) {
         {"size line cuts", "begin 644 f\r\n#86)C\r\n`\r\nend\r\n2", "ab"},
         {"size line never pads", "begin 644 f\r\n#86)C\r\n`\r\nend\r\n999\r\n", "abc"},
         {"no end line", "begin 644 f\n#86)C\n`\n", "abc"},
-        {"a 254-character line", std::string(254, 'x') + "\r\nbegin 644 f\r\n#86)C\r\n`\r\n", "abc"},
+        {"a 254-character line", std::string(254, 'x') + "\r\nbegin 644 f\r\n#86)C\r\n`\r\n",
+         "abc"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -341,7 +348,7 @@ TEST(UuDecode, BadInput) {
          QV_W_SKIPPED},
         {"short data line", "begin 644 f\r\nM" + std::string(56, '!') + "\r\n`\r\nend\r\n",
          QV_W_SKIPPED},
-        {"control character as count", "begin 644 f\r\n\x01" "abcd\r\n`\r\nend\r\n", QV_W_SKIPPED},
+        {"control character as count", "begin 644 f\r\n\001abcd\r\n`\r\nend\r\n", QV_W_SKIPPED},
         {"no end of data", "begin 644 f\r\n#86)C\r\n", QV_W_SKIPPED},
         // Only the backquote ends the data: a space there runs on into "end", which reads
         // as a data line of 69 bytes that is far too short.
@@ -423,9 +430,9 @@ TEST_F(SharutilsTest, TheyDecodeWhatWeEncode) {
         uint16_t parts = 0;
         ASSERT_EQ(Encode(dir, "ours.bin", data, "", 0, c.separators, &parts), QV_OK);
         const std::string decoded = dir.file("gnu.bin");
-        ASSERT_EQ(qvtest::RunCommand("uudecode -o " + Quote(decoded) + " " +
-                                     Quote(dir.file("ours.uue"))),
-                  0);
+        ASSERT_EQ(
+            qvtest::RunCommand("uudecode -o " + Quote(decoded) + " " + Quote(dir.file("ours.uue"))),
+            0);
         EXPECT_EQ(qvtest::ReadFile(decoded), data);
     }
 }
