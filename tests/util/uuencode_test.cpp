@@ -400,6 +400,17 @@ TEST(UuCalls, Failures) {
     ASSERT_EQ(Qv4UUEncode(dir.file("src.bin").c_str(), text.c_str(), 0, 0, &parts), QV_OK);
     EXPECT_EQ(Qv4UUDecode(text.c_str(), dir.file("no/such/dir").c_str()), QV_E_WRITE);
 
+    // Text and file are never the same file: the source is held open while the output is
+    // made, so writing over it fails and leaves it whole.
+    const Bytes before = qvtest::ReadFile(dir.file("src.bin"));
+    EXPECT_EQ(Qv4UUEncode(dir.file("src.bin").c_str(), dir.file("src.bin").c_str(), 0, 0, &parts),
+              QV_E_WRITE);
+    EXPECT_EQ(qvtest::ReadFile(dir.file("src.bin")), before);
+    const std::string self = dir.file("self.uue");
+    qvtest::WriteFile(self, "begin 644 self.uue\r\n" + kHiBody);
+    EXPECT_EQ(Qv4UUDecode(self.c_str(), nullptr), QV_E_WRITE);
+    EXPECT_EQ(S(qvtest::ReadFile(self)), "begin 644 self.uue\r\n" + kHiBody);
+
     // A part that cannot be created ends the series, and the parts before it go too.
     fs::create_directories(dir.path() / "part.3");
     EXPECT_EQ(Qv4UUEncode(dir.file("src.bin").c_str(), dir.file("part").c_str(), 1, 0, &parts),
