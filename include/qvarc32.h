@@ -170,7 +170,19 @@ QV_API ResultCode QV_CALL Qv4IdentifyFile(const char* name, uint16_t* typeOut);
 /* (declared by the codecs) */
 
 /* ---- Codecs: inflate --------------------------------------------------------------------- */
-/* (declared by the inflate engine) */
+/* Resumable decoder of raw deflate data (RFC 1951). The caller allocates QvInflateUCBufSize()
+ * bytes of state (any alignment) and calls QvInflateUCInit once per stream. Each QvInflateUC
+ * call reads from input + inputOffset (*inputCount bytes available; on return the bytes taken)
+ * and writes to output + outputOffset (*outputCount bytes of space; on return the bytes
+ * written). finalInput (low 16 bits) is nonzero when the bytes given end the stream. Result 0:
+ * call again, with the input not yet taken once the output area is full, or with more input
+ * once all was taken. Result -1: the stream has ended (last block delivered, or bad data). */
+#define QV_INFLATE_STATE_SIZE 39028u
+QV_API uint32_t QV_CALL QvInflateUCBufSize(void);
+QV_API void QV_CALL QvInflateUCInit(void* state);
+QV_API int32_t QV_CALL QvInflateUC(const uint8_t* input, uint32_t inputOffset, uint32_t* inputCount,
+                                   uint8_t* output, uint32_t outputOffset, uint32_t* outputCount,
+                                   void* state, uint32_t finalInput);
 
 /* ---- Codecs: deflate --------------------------------------------------------------------- */
 /* A resumable raw deflate compressor (RFC 1951, no zlib or gzip wrapper) that allocates
