@@ -158,7 +158,92 @@ QV_API uint32_t QV_CALL VarPtr(uint32_t value);
 QV_API ResultCode QV_CALL Qv4IdentifyFile(const char* name, uint16_t* typeOut);
 
 /* ---- Directory records and enumeration ------------------------------------------------ */
-/* (declared by the reader) */
+/* One central directory record as handed to hosts: the 46 fixed bytes of the ZIP central
+ * directory file header, packed, signature included. External attributes are reported as 0
+ * for records made on a host other than MS-DOS (version-made-by high byte not 0); with
+ * effective names (open mode bit 0x100) nameLength is that of the reported name. */
+#pragma pack(push, 1)
+typedef struct DirectoryRecord {
+    uint32_t signature;          /* 0x02014B50 */
+    uint16_t versionMadeBy;      /* low byte version, high byte host system (0 MS-DOS) */
+    uint16_t versionNeeded;
+    uint16_t flags;              /* bit 0 encrypted; bits 1-2 deflate option */
+    uint16_t method;
+    uint16_t time;               /* DOS time */
+    uint16_t date;               /* DOS date */
+    uint32_t crc32;
+    uint32_t compressedSize;     /* includes the 12-byte encryption header */
+    uint32_t uncompressedSize;
+    uint16_t nameLength;
+    uint16_t extraLength;
+    uint16_t commentLength;
+    uint16_t diskStart;
+    uint16_t internalAttributes;
+    uint32_t externalAttributes; /* DOS attribute byte in the low byte */
+    uint32_t localHeaderOffset;
+} DirectoryRecord;
+
+/* The same fields for Visual Basic hosts, 32-bit fields first so each lies on a 4-byte
+ * boundary. */
+typedef struct DirectoryRecordVB {
+    uint32_t signature;
+    uint32_t crc32;
+    uint32_t compressedSize;
+    uint32_t uncompressedSize;
+    uint32_t externalAttributes;
+    uint32_t localHeaderOffset;
+    uint16_t versionMadeBy;
+    uint16_t versionNeeded;
+    uint16_t flags;
+    uint16_t method;
+    uint16_t time;
+    uint16_t date;
+    uint16_t nameLength;
+    uint16_t extraLength;
+    uint16_t commentLength;
+    uint16_t diskStart;
+    uint16_t internalAttributes;
+} DirectoryRecordVB;
+#pragma pack(pop)
+
+/* Name buffers handed to the directory readers hold at least this many bytes. */
+#define QV_NAME_BUFFER_SIZE 261
+
+/* The end record's total number of entries (0 on failure). */
+QV_API ResultCode QV_CALL Qv4ZipCount(ArchiveHandle handle, uint16_t* count);
+/* The archive comment (ANSI, zero-terminated), cut to size - 1 bytes with QV_E_TOO_LONG. */
+QV_API ResultCode QV_CALL Qv4ZipComment(ArchiveHandle handle, char* comment, uint32_t size);
+/* Offset of the first central record, or -1 when the handle is not open. Call after a Find. */
+QV_API int32_t QV_CALL Qv4GetCDR(ArchiveHandle handle);
+/* Offset of the record the next Qv4ZipFindNext reads, or -1 when the handle is not open. */
+QV_API int32_t QV_CALL Qv4GetNextCDR(ArchiveHandle handle);
+/* Reads the central record at *position and advances *position past it. name: at least
+ * QV_NAME_BUFFER_SIZE bytes, receives the name in ANSI with "\" separators. extra and comment
+ * may be null (skipped); when given they are filled up to their sizes (extra: raw bytes;
+ * comment: ANSI, zero-terminated, at most size - 1 bytes). Anything cut gives the warning
+ * QV_E_TOO_LONG with the record valid and the position advanced; QV_E_NOTHING ends the
+ * directory. */
+QV_API ResultCode QV_CALL Qv4ReadCDR(ArchiveHandle handle, uint32_t* position,
+                                     DirectoryRecord* record, char* name, void* extra,
+                                     uint32_t extraSize, char* comment, uint32_t commentSize);
+/* The first record of the directory, then the following ones, as Qv4ReadCDR reads them. */
+QV_API ResultCode QV_CALL Qv4ZipFindFirst(ArchiveHandle handle, DirectoryRecord* record, char* name,
+                                          void* extra, uint32_t extraSize, char* comment,
+                                          uint32_t commentSize);
+QV_API ResultCode QV_CALL Qv4ZipFindNext(ArchiveHandle handle, DirectoryRecord* record, char* name,
+                                         void* extra, uint32_t extraSize, char* comment,
+                                         uint32_t commentSize);
+QV_API ResultCode QV_CALL Qv4ZipFindFirstVB32(ArchiveHandle handle, DirectoryRecordVB* record,
+                                              char* name, void* extra, uint32_t extraSize,
+                                              char* comment, uint32_t commentSize);
+QV_API ResultCode QV_CALL Qv4ZipFindNextVB32(ArchiveHandle handle, DirectoryRecordVB* record,
+                                             char* name, void* extra, uint32_t extraSize,
+                                             char* comment, uint32_t commentSize);
+/* The effective (long) name carried in the library's private extra field, or the stored name
+ * when there is none, into output (at least QV_NAME_BUFFER_SIZE bytes, ANSI). The result only
+ * tells whether the name had to be cut (QV_E_TOO_LONG). */
+QV_API ResultCode QV_CALL Qv4EffectiveFileName(const char* storedName, const void* extra,
+                                               uint32_t extraLength, char* output);
 
 /* ---- Extraction ------------------------------------------------------------------------ */
 /* (declared by the extractor) */
@@ -249,8 +334,44 @@ static_assert(__builtin_offsetof(StatusBlock, reserved2) == 538, "StatusBlock la
 static_assert(__builtin_offsetof(StatusBlock, kind) == 542, "StatusBlock layout");
 static_assert(__builtin_offsetof(StatusBlock, code) == 544, "StatusBlock layout");
 static_assert(__builtin_offsetof(StatusBlock, disk) == 546, "StatusBlock layout");
+static_assert(sizeof(DirectoryRecord) == 46, "DirectoryRecord is 46 bytes");
+static_assert(__builtin_offsetof(DirectoryRecord, versionMadeBy) == 4, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, versionNeeded) == 6, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, flags) == 8, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, method) == 10, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, time) == 12, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, date) == 14, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, crc32) == 16, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, compressedSize) == 20, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, uncompressedSize) == 24, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, nameLength) == 28, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, extraLength) == 30, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, commentLength) == 32, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, diskStart) == 34, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, internalAttributes) == 36, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, externalAttributes) == 38, "DirectoryRecord layout");
+static_assert(__builtin_offsetof(DirectoryRecord, localHeaderOffset) == 42, "DirectoryRecord layout");
+static_assert(sizeof(DirectoryRecordVB) == 46, "DirectoryRecordVB is 46 bytes");
+static_assert(__builtin_offsetof(DirectoryRecordVB, crc32) == 4, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, compressedSize) == 8, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, uncompressedSize) == 12, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, externalAttributes) == 16, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, localHeaderOffset) == 20, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, versionMadeBy) == 24, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, versionNeeded) == 26, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, flags) == 28, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, method) == 30, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, time) == 32, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, date) == 34, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, nameLength) == 36, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, extraLength) == 38, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, commentLength) == 40, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, diskStart) == 42, "DirectoryRecordVB layout");
+static_assert(__builtin_offsetof(DirectoryRecordVB, internalAttributes) == 44, "DirectoryRecordVB layout");
 #else
 _Static_assert(sizeof(StatusBlock) == 548, "StatusBlock is 548 bytes");
+_Static_assert(sizeof(DirectoryRecord) == 46, "DirectoryRecord is 46 bytes");
+_Static_assert(sizeof(DirectoryRecordVB) == 46, "DirectoryRecordVB is 46 bytes");
 #endif
 
 #endif /* QVARC32_H */
