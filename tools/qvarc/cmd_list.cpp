@@ -142,7 +142,7 @@ int RunListCommand(int argc, char** argv) {
 }
 
 namespace {
-const Command kList("list", "l", "[-c] [-l] ARCHIVE  list the members (-c comments, -l long names)",
+const Command kList("list", "l", "[-c] [-l] ARCHIVE list the members (-c comments, -l long names)",
                     &RunListCommand);
 }  // namespace
 
