@@ -17,10 +17,13 @@ struct OpenArchives {
     ArchiveRecord* head = nullptr;
     uint16_t count = 0;
     std::unique_ptr<uint8_t[]> buffers[2];
-    ListingBuilder listingBuilder = nullptr;
 
     ~OpenArchives();
 };
+
+// Installed during static initialisation by the listing converter: a constant-initialised
+// pointer, so it is there whatever order the library's objects start in.
+constinit ListingBuilder gListingBuilder = nullptr;
 
 OpenArchives& Archives() {
     static OpenArchives archives;
@@ -137,7 +140,7 @@ Result OpenArchive(const char* rawName, uint32_t rawMode, ArchiveHandle* handleO
             h = os::CreateFile(ansiName, access, shareMode, os::kOpenAlways, os::kFlagRandomAccess);
             if (h == kInvalidHandle) return QV_E_FILE;
             if (NeedsListing(type)) {
-                ListingBuilder build = Archives().listingBuilder;
+                ListingBuilder build = gListingBuilder;
                 // Without the listing converter these kinds cannot be read.
                 if (!build) return failOpen(QV_E_NO_DIRECTORY);
                 Result r = build(&h, name, type, &listingHandle, &listingName, &diskNumber);
@@ -290,7 +293,7 @@ Result FindArchive(FileHandle h, ArchiveRecord** out) {
 uint8_t* TransferBuffer(int which) { return Archives().buffers[which & 1].get(); }
 uint16_t OpenArchiveCount() { return Archives().count; }
 ArchiveRecord* FirstArchive() { return Archives().head; }
-void SetListingBuilder(ListingBuilder builder) { Archives().listingBuilder = builder; }
+void SetListingBuilder(ListingBuilder builder) { gListingBuilder = builder; }
 
 }  // namespace qv
 

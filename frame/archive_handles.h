@@ -24,8 +24,10 @@ enum : uint16_t {
     AR_EXE = 0x0400,          // PKLITE program or self-extracting ZIP
     AR_LONGNAMES = 0x0800,    // report effective (long) member names
     AR_KEEPNAMELEN = 0x1000,  // one-shot: the next directory read keeps the stored name length
-    // Archives whose directory is read from the converted listing file.
-    AR_LISTED = AR_SPANNED | AR_SPLIT12 | AR_DIRVOLUME | AR_FOREIGN | AR_TAR | AR_GZIP,
+    // Archives whose directory is read from the converted listing file. Split sets of header
+    // version 3 get a listing like versions 1 and 2, so they are read and cleaned up the same
+    // way (otherwise their listing would be built, never read, and left behind on close).
+    AR_LISTED = AR_SPANNED | AR_SPLIT12 | AR_DIRVOLUME | AR_FOREIGN | AR_TAR | AR_GZIP | AR_SPLIT3,
 };
 
 // The library's record of one open archive.
