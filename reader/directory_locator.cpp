@@ -23,10 +23,18 @@ bool IsZipEnd(const uint8_t* p) {
 // A ZIP end record found inside the window counts only when its directory size and offset,
 // read as signed numbers, both lie below the file size and a central record stands at that
 // offset. Fails with 105 when the probe cannot seek or read.
-Result AcceptZipHit(FileHandle file, uint32_t fileSize, const uint8_t* hit, bool* accepted) {
+Result AcceptZipHit(FileHandle file, uint32_t fileSize, const uint8_t* hit, uint32_t hitOffset,
+                    bool* accepted) {
     *accepted = false;
     const auto dirSize = static_cast<int32_t>(GetLe32(hit + 12));
     const auto dirOffset = static_cast<int32_t>(GetLe32(hit + 16));
+    // An archive without members has no central record to point at: its empty directory
+    // ends where the end record begins. Without this, an empty archive that carries a
+    // comment could not be listed at all.
+    if (dirSize == 0 && GetLe16(hit + 10) == 0 && static_cast<uint32_t>(dirOffset) == hitOffset) {
+        *accepted = true;
+        return QV_OK;
+    }
     if (dirSize >= static_cast<int64_t>(fileSize) || dirOffset >= static_cast<int64_t>(fileSize))
         return QV_OK;
     // A negative offset is a seek before the start of the file.
@@ -95,7 +103,7 @@ Result LocateDirectory(FileHandle archive, uint32_t* dirOffsetOut, uint32_t* end
             }
             if (!IsZipEnd(p)) continue;
             bool accepted = false;
-            QV_TRY(AcceptZipHit(file, size, p, &accepted));
+            QV_TRY(AcceptZipHit(file, size, p, base + pos, &accepted));
             if (accepted) {
                 std::memcpy(endBytes, p, tail);
                 found = true;

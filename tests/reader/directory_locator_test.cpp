@@ -196,6 +196,20 @@ TEST(LocateDirectory, ShortFilesAndMissingRecords) {
     EXPECT_EQ(empty.end, 0u);
     EXPECT_EQ(empty.dir, 0u);
 
+    // An empty archive with a comment is found by the window search, and lists as empty.
+    Bytes commented = EndRecord(0, 0, 0, 7);
+    for (char c : std::string("comment")) commented.push_back(static_cast<uint8_t>(c));
+    const Located emptyCommented = Locate(commented);
+    EXPECT_EQ(emptyCommented.result, QV_OK);
+    EXPECT_EQ(emptyCommented.end, 0u);
+    {
+        Opened oc(commented);
+        uint16_t count = 99;
+        EXPECT_EQ(Qv4ZipCount(oc.h(), &count), QV_OK);
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(Qv4ZipFindFirst(oc.h(), &r, name, nullptr, 0, nullptr, 0), QV_E_NOTHING);
+    }
+
     // A local header and no end record anywhere: nothing is found.
     Bytes noEnd = BuildZip(TwoMembers()).bytes;
     noEnd.resize(BuildZip(TwoMembers()).dirOffset);
