@@ -117,6 +117,10 @@ std::vector<Sample> Samples() {
     s.push_back({"sample.arc", Padded(arc, 64)});
     Bytes tar;
     PutText(tar, "hello.txt");
+    tar.resize(124, 0);
+    PutText(tar, "00000000000");  // size
+    tar.push_back(0);
+    PutText(tar, "14735436600");  // modified 2025-01-01 00:00 UTC
     tar.resize(257, 0);
     PutText(tar, "ustar");
     s.push_back({"sample.tar", Padded(tar, 1024)});
@@ -140,6 +144,13 @@ int RunDemo(int argc, char** argv) {
         const ResultCode r = Qv4IdentifyFile(path.c_str(), &type);
         std::printf("  %-14s type %2u  %s\n", sample.name, type, r == QV_OK ? "" : ResultText(r));
         if (r != QV_OK && std::strcmp(sample.name, "plain.txt") != 0) ++failures;
+    }
+    // List what the library reads: a ZIP with a comment and the converted listing of a TAR.
+    for (const char* name : {"commented.zip", "sample.tar"}) {
+        std::printf("\n");
+        std::string path = (dir / name).string();
+        char* listArgs[] = {const_cast<char*>("list"), path.data()};
+        if (RunCommand(2, listArgs) != 0) ++failures;
     }
     // Open and close a new archive: nothing was added, so it is removed again.
     const std::string fresh = (dir / "fresh").string();

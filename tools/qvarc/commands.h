@@ -14,6 +14,9 @@ struct Command {
     Command(const char* name, const char* alias, const char* usage, CommandFn run);
 };
 
+// Runs a registered command by its name or alias (argv[0]); 2 when there is none.
+int RunCommand(int argc, char** argv);
+
 // Installs the console status callback: progress on stderr, questions asked on the console.
 void InstallConsoleStatus();
 // Prints a result code with its meaning to stderr; returns the process exit status for it.

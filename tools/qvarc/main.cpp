@@ -36,6 +36,14 @@ Command::Command(const char* name, const char* alias, const char* usage, Command
     Registry().push_back({name, alias, usage, run});
 }
 
+int RunCommand(int argc, char** argv) {
+    for (const auto& c : Registry())
+        if (std::strcmp(argv[0], c.name) == 0 || (c.alias && std::strcmp(argv[0], c.alias) == 0))
+            return c.run(argc, argv);
+    std::fprintf(stderr, "qvarc: unknown command '%s' (try qvarc --help)\n", argv[0]);
+    return 2;
+}
+
 }  // namespace qvarc
 
 int main(int argc, char** argv) {
@@ -44,12 +52,6 @@ int main(int argc, char** argv) {
         PrintHelp();
         return argc < 2 ? 2 : 0;
     }
-    for (const auto& c : Registry()) {
-        if (std::strcmp(argv[1], c.name) == 0 || (c.alias && std::strcmp(argv[1], c.alias) == 0)) {
-            InstallConsoleStatus();
-            return c.run(argc - 1, argv + 1);
-        }
-    }
-    std::fprintf(stderr, "qvarc: unknown command '%s' (try qvarc --help)\n", argv[1]);
-    return 2;
+    InstallConsoleStatus();
+    return RunCommand(argc - 1, argv + 1);
 }
