@@ -246,7 +246,14 @@ QV_API ResultCode QV_CALL Qv4EffectiveFileName(const char* storedName, const voi
                                                uint32_t extraLength, char* output);
 
 /* ---- Extraction ------------------------------------------------------------------------ */
-/* (declared by the extractor) */
+/* 1 when path (ANSI) names an existing directory, else 0 (a plain file is not one). */
+QV_API int32_t QV_CALL Qv4DirExist(const char* path);
+/* Registers a path filter for the next extraction with the drive option: output paths whose
+ * drive and leading directory are "from" get those of "to" instead (first matching pair wins;
+ * drives compare ignoring case, directories exactly). Either may be null or empty, not both
+ * (QV_E_NOTHING_NAMED); a separator is appended to a part without one. The filters are
+ * emptied when Qv4UnZip ends. */
+QV_API ResultCode QV_CALL Qv4AddUnZipPathFilter(const char* from, const char* to);
 
 /* ---- Creation and editing -------------------------------------------------------------- */
 /* (declared by the writer) */
