@@ -5,11 +5,12 @@
 // are pending. It returns 0 whenever it needs more input (a chunk is not full and the finish
 // flag is clear) or more output space (the byte just written filled the space), and -1 once the
 // final block is written and padded. The next call resumes exactly where the last one stopped.
+#include "deflate.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "deflate.h"
 #include "deflate_engine.h"
 #include "qvarc32.h"
 

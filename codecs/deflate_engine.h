@@ -93,10 +93,10 @@ struct Context {
     uint8_t held;
 
     // Item buffer.
-    uint16_t flagAcc;      // flags of the current group, shifted in at bit 15
-    uint16_t flagOffset;   // where the next flag word goes
-    uint16_t itemOffset;   // where the next item goes
-    uint16_t countdown;    // items still allowed in the block, in steps of whole flag words
+    uint16_t flagAcc;     // flags of the current group, shifted in at bit 15
+    uint16_t flagOffset;  // where the next flag word goes
+    uint16_t itemOffset;  // where the next item goes
+    uint16_t countdown;   // items still allowed in the block, in steps of whole flag words
 
     // Block writer.
     BlockStep blockStep;
