@@ -124,6 +124,11 @@ struct FindData {
     uint64_t size = 0;
     std::string name;       // the entry's name (no directory)
     std::string shortName;  // 8.3 alias; empty when the name is already a valid short name
+    // What the entry refers to (links followed): the volume's serial number and the file's
+    // index on it, as GetFileInformationByHandle gives them; both 0 when not reported.
+    // Walkers use them to search each directory once.
+    uint64_t volumeSerial = 0;
+    uint64_t fileIndex = 0;
 };
 using FindHandle = intptr_t;
 inline constexpr FindHandle kInvalidFind = -1;

@@ -279,6 +279,8 @@ bool FillFindData(const Search& s, const std::string& name, FindData* out) {
     out->size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     out->name = name;
     out->shortName.clear();
+    out->volumeSerial = static_cast<uint64_t>(st.st_dev);
+    out->fileIndex = static_cast<uint64_t>(st.st_ino);
     return true;
 }
 
