@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -259,6 +260,54 @@ TEST(ConvertedListing, OwnSplitSetHeader) {
     EXPECT_EQ(l[0].name, "A.TXT");
     EXPECT_EQ(l[1].name, "DIR/B.TXT");
     EXPECT_EQ(l[1].usize, 200u);
+}
+
+}  // namespace
+
+namespace {
+
+// Archives made here by each format's own tool list the same names and sizes as the tool
+// shows, and the dates the files have.
+TEST(ConvertedListing, AgreesWithTheFormatsOwnTools) {
+    struct Tool {
+        const char* program;
+        const char* make;  // run in the scratch folder
+        const char* list;
+        const char* archive;
+    } tools[] = {
+        {"arj", "arj a -y x.arj a.txt b.bin", "arj l x.arj", "x.arj"},
+        {"lha", "lha a x.lzh a.txt b.bin", "lha l x.lzh", "x.lzh"},
+        {"arc", "arc a x.arc a.txt b.bin", "arc l x.arc", "x.arc"},
+        {"tar", "tar --format=ustar -cf x.tar a.txt b.bin", "tar tvf x.tar", "x.tar"},
+        {"tar", "tar --format=gnu -cf y.tar a.txt b.bin", "tar tvf y.tar", "y.tar"},
+        {"gzip", "gzip -k b.bin", "gzip -l b.bin.gz", "b.bin.gz"},
+    };
+    for (const auto& t : tools) {
+        SCOPED_TRACE(t.archive);
+        if (!qvtest::HaveTool(t.program)) {
+            ADD_FAILURE() << t.program << " is missing (CI installs it)";
+            continue;
+        }
+        ScratchDir dir;
+        qvtest::WriteFile(dir.file("a.txt"), std::string("hello\n"));
+        qvtest::WriteFile(dir.file("b.bin"), qvtest::RandomBytes(5000, 9));
+        const std::string cd = "cd " + dir.path().string() + " && ";
+        ASSERT_EQ(qvtest::RunCommand(cd + t.make + " >/dev/null 2>&1"), 0) << t.make;
+        std::string native;
+        qvtest::RunCommand(cd + t.list, &native);  // gzip -l exits 1 when data did not shrink
+        std::vector<Listed> l;
+        ASSERT_EQ(ListThroughOpen(dir.file(t.archive), &l), QV_OK) << t.archive;
+        const bool gzip = std::string(t.program) == "gzip";
+        ASSERT_EQ(l.size(), gzip ? 1u : 2u) << t.archive;
+        for (const auto& e : l) {
+            std::string name = e.name;
+            for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            EXPECT_NE(native.find(name), std::string::npos) << t.archive << ": " << e.name << "\n" << native;
+            EXPECT_NE(native.find(std::to_string(e.usize)), std::string::npos) << t.archive << ": " << e.usize;
+            EXPECT_EQ(e.usize, name == "a.txt" ? 6u : 5000u) << t.archive;
+            EXPECT_GE(e.date >> 9, 2020 - 1980) << t.archive << ": " << e.name;  // made today
+        }
+    }
 }
 
 }  // namespace
