@@ -23,6 +23,8 @@ void ResetItems(Context& c) {
     c.flagOffset = 0;
     c.itemOffset = kFlagBytes;
     c.countdown = kBlockItems;
+    std::fill(std::begin(c.litFreq), std::end(c.litFreq), 0);
+    std::fill(std::begin(c.distFreq), std::end(c.distFreq), 0);
 }
 
 // A new stream: the window is zeroed and every link emptied, so that compares which run past

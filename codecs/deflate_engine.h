@@ -120,6 +120,14 @@ struct Context {
     // Run-length coded lengths: code-length symbols and their repeat values.
     uint8_t rleSymbol[kMaxRleSymbols];
     uint8_t rleExtra[kMaxRleSymbols];
+
+    // Symbol counts of the pending items, kept as they are recorded (for dynamic codes).
+    uint16_t litFreq[kLitLenSymbols];
+    uint16_t distFreq[kDistSymbols];
+    // Length codes of the block being written, by length - 3: the symbol's code with the
+    // extra bits above it, and their total number of bits.
+    uint32_t lengthCode[256];
+    uint8_t lengthBits[256];
 };
 
 // Offsets inside the state block, from its first 64-byte boundary.

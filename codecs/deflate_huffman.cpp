@@ -8,76 +8,10 @@
 #include <cstring>
 
 #include "deflate_engine.h"
+#include "deflate_tables.h"
 
 namespace qv::deflate {
 namespace {
-
-// ---- Deflate's length and distance symbols --------------------------------------------------
-
-struct LengthSymbol {
-    uint8_t symbol;  // 0..28, sent as 257 + symbol
-    uint8_t extraBits;
-    uint8_t extraValue;  // length - base of the symbol
-};
-
-struct DistanceBase {
-    uint16_t base;
-    uint8_t extraBits;
-};
-
-// Length symbols 257..285: base lengths and extra bits. Length 258 is symbol 285 with none.
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-// Distance symbols 0..29.
-constexpr DistanceBase kDistance[30] = {
-    {1, 0},     {2, 0},     {3, 0},     {4, 0},      {5, 1},      {7, 1},
-    {9, 2},     {13, 2},    {17, 3},    {25, 3},     {33, 4},     {49, 4},
-    {65, 5},    {97, 5},    {129, 6},   {193, 6},    {257, 7},    {385, 7},
-    {513, 8},   {769, 8},   {1025, 9},  {1537, 9},   {2049, 10},  {3073, 10},
-    {4097, 11}, {6145, 11}, {8193, 12}, {12289, 12}, {16385, 13}, {24577, 13}};
-
-// Indexed by length - 3.
-constexpr std::array<LengthSymbol, 256> kLengthSymbols = [] {
-    std::array<LengthSymbol, 256> t{};
-    for (unsigned len = 3; len <= 258; ++len) {
-        unsigned s = 28;
-        if (len < 258) {
-            s = 0;
-            while (s + 1 < 28 && kLengthBase[s + 1] <= len) ++s;
-        }
-        t[len - 3] = {static_cast<uint8_t>(s), kLengthExtra[s],
-                      static_cast<uint8_t>(len - kLengthBase[s])};
-    }
-    return t;
-}();
-
-// Distance symbols: by distance - 1 up to 512, above that by (distance - 1) >> 8.
-constexpr std::array<uint8_t, 512> kDistSymbolLow = [] {
-    std::array<uint8_t, 512> t{};
-    for (unsigned d = 1; d <= 512; ++d) {
-        unsigned s = 0;
-        while (s + 1 < 30 && kDistance[s + 1].base <= d) ++s;
-        t[d - 1] = static_cast<uint8_t>(s);
-    }
-    return t;
-}();
-constexpr std::array<uint8_t, 128> kDistSymbolHigh = [] {
-    std::array<uint8_t, 128> t{};
-    for (unsigned i = 2; i < 128; ++i) {
-        const unsigned d = (i << 8) + 1;  // every distance of this group has the same symbol
-        unsigned s = 0;
-        while (s + 1 < 30 && kDistance[s + 1].base <= d) ++s;
-        t[i] = static_cast<uint8_t>(s);
-    }
-    return t;
-}();
-
-inline unsigned DistanceSymbol(uint32_t distance) {
-    return distance <= 512 ? kDistSymbolLow[distance - 1] : kDistSymbolHigh[(distance - 1) >> 8];
-}
 
 // Order in which the code-length code's lengths are sent.
 constexpr uint8_t kCodeLengthOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
@@ -152,28 +86,6 @@ inline void Put(Context& c, uint32_t value, unsigned bits) {
     c.bitCount += bits;
 }
 
-// Counts the items of the block by symbol (the end-of-block symbol once).
-void CountSymbols(const Engine& e, uint16_t* litFreq, uint16_t* distFreq) {
-    const Context& c = *e.ctx;
-    const uint8_t* items = e.items;
-    std::fill(litFreq, litFreq + kLitLenSymbols, 0);
-    std::fill(distFreq, distFreq + kDistSymbols, 0);
-    uint32_t off = kFlagBytes;
-    for (uint32_t i = 0; i < c.blockItems; ++i) {
-        const uint32_t flags = items[2 * (i >> 4)] | (items[2 * (i >> 4) + 1] << 8);
-        if ((flags >> (i & 15)) & 1) {
-            const uint32_t distance = items[off + 1] | (items[off + 2] << 8);
-            ++litFreq[257 + kLengthSymbols[items[off]].symbol];
-            ++distFreq[DistanceSymbol(distance)];
-            off += 3;
-        } else {
-            ++litFreq[items[off]];
-            off += 1;
-        }
-    }
-    ++litFreq[kEndOfBlock];
-}
-
 // Run-length codes the literal/length and distance lengths into code-length symbols.
 //   0:               pending repeats are flushed, one more zero is counted (flushed at 138);
 //   same as before:  one more repeat (flushed at 6);
@@ -229,13 +141,13 @@ void RunLengthCode(Context& c, const uint8_t* lengths, unsigned count, uint16_t*
     c.rleCount = static_cast<uint16_t>(n);
 }
 
-void PrepareDynamic(Engine& e) {
-    Context& c = *e.ctx;
+void PrepareDynamic(Context& c) {
+    // The items' symbol counts, and the end-of-block symbol once.
     uint16_t litFreq[kLitLenSymbols];
-    uint16_t distFreq[kDistSymbols];
-    CountSymbols(e, litFreq, distFreq);
+    std::copy(std::begin(c.litFreq), std::end(c.litFreq), litFreq);
+    ++litFreq[kEndOfBlock];
     BuildHuffmanCode(litFreq, kLitLenSymbols, kMaxCodeBits, c.litLen, c.litCode);
-    BuildHuffmanCode(distFreq, kDistSymbols, kMaxCodeBits, c.distLen, c.distCode);
+    BuildHuffmanCode(c.distFreq, kDistSymbols, kMaxCodeBits, c.distLen, c.distCode);
 
     // HLIT covers the used symbols up to 285 (at least 257), HDIST those up to 29 (at least 1).
     unsigned hlit = 257;
@@ -280,6 +192,8 @@ bool WriteItems(Engine& e) {
     const uint8_t* items = e.items;
     const uint16_t* litCode = c.litCode;
     const uint8_t* litLen = c.litLen;
+    const uint32_t* lengthCode = c.lengthCode;
+    const uint8_t* lengthBits = c.lengthBits;
     const uint16_t* distCode = c.distCode;
     const uint8_t* distLen = c.distLen;
     const uint32_t n = c.blockItems;
@@ -290,31 +204,28 @@ bool WriteItems(Engine& e) {
     uint8_t* out = e.out;
     uint32_t outLeft = e.outLeft;
 
-    // Adds item i: at most 20 bits for a length and 28 for a distance. `flush` runs between
-    // the two halves.
-    auto addItem = [&](auto flush) {
-        const uint32_t flags = items[2 * (i >> 4)] | (items[2 * (i >> 4) + 1] << 8);
+    // Adds item i: at most 20 bits for a length and 28 for a distance, `flush` in between.
+    auto addItem = [&](uint32_t flags, auto flush) {
         if ((flags >> (i & 15)) & 1) {
-            const LengthSymbol ls = kLengthSymbols[items[off]];
+            const uint32_t len3 = items[off];
             const uint32_t distance = items[off + 1] | (items[off + 2] << 8);
             off += 3;
-            const unsigned sym = 257 + ls.symbol;
-            bits |= static_cast<uint64_t>(litCode[sym]) << count;
-            count += litLen[sym];
-            bits |= static_cast<uint64_t>(ls.extraValue) << count;
-            count += ls.extraBits;
+            bits |= static_cast<uint64_t>(lengthCode[len3]) << count;
+            count += lengthBits[len3];
             flush();
             const unsigned ds = DistanceSymbol(distance);
-            bits |= static_cast<uint64_t>(distCode[ds]) << count;
-            count += distLen[ds];
-            bits |= static_cast<uint64_t>(distance - kDistance[ds].base) << count;
-            count += kDistance[ds].extraBits;
+            const uint32_t dist = distCode[ds] | ((distance - kDistance[ds].base) << distLen[ds]);
+            bits |= static_cast<uint64_t>(dist) << count;
+            count += distLen[ds] + kDistance[ds].extraBits;
         } else {
             const unsigned lit = items[off++];
             bits |= static_cast<uint64_t>(litCode[lit]) << count;
             count += litLen[lit];
         }
         ++i;
+    };
+    auto flagsOf = [&](uint32_t index) {
+        return static_cast<uint32_t>(items[2 * (index >> 4)] | (items[2 * (index >> 4) + 1] << 8));
     };
 
     // Wide path: with at least 12 bytes of space an item (at most 8 bytes written, 4 at a
@@ -329,8 +240,13 @@ bool WriteItems(Engine& e) {
         }
     };
     while (i < n && outLeft >= 12) {
-        addItem(flush32);
-        flush32();
+        const uint32_t flags = flagsOf(i);
+        // The rest of this group of 16 items, or as many as the space surely holds.
+        const uint32_t groupEnd = std::min({n, (i | 15) + 1, i + (outLeft - 4) / 8});
+        while (i < groupEnd) {
+            addItem(flags, flush32);
+            flush32();
+        }
     }
 
     // Narrow path, near the end of the space: byte by byte, suspending when it fills.
@@ -349,7 +265,7 @@ bool WriteItems(Engine& e) {
     if (i < n) {
         ok = drain();
         while (ok && i < n) {
-            addItem([] {});
+            addItem(flagsOf(i), [] {});
             ok = drain();
         }
     }
@@ -451,9 +367,15 @@ void PrepareBlock(Engine& e) {
     c.blockIndex = 0;
     c.readOffset = kFlagBytes;
     if (c.blockDynamic) {
-        PrepareDynamic(e);
+        PrepareDynamic(c);
     } else {
         PrepareFixed(c);
+    }
+    for (unsigned i = 0; i < 256; ++i) {
+        const LengthSymbol ls = kLengthSymbols[i];
+        const unsigned sym = 257 + ls.symbol;
+        c.lengthCode[i] = c.litCode[sym] | (static_cast<uint32_t>(ls.extraValue) << c.litLen[sym]);
+        c.lengthBits[i] = static_cast<uint8_t>(c.litLen[sym] + ls.extraBits);
     }
 }
 

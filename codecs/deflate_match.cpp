@@ -9,7 +9,12 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "deflate_engine.h"
+#include "deflate_tables.h"
 
 namespace qv::deflate {
 namespace {
@@ -52,33 +57,36 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 // candidates of a run take one each without a test. A candidate is compared in full only when
 // its bytes at offsets best-1 and best agree with p's (the quick check); after a full compare
 // a new run begins. Of equal lengths the nearest candidate, found first, is kept.
+//
+// Every candidate costs one from the budget, so from the start of a run with budget b the walk
+// can pass 3 * ceil((b - 1) / 3) candidates that fail the quick check before a run's test ends
+// it; the loop counts those down instead of keeping runs.
 inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p, uint32_t best,
                        int budget, uint32_t& matchPos) {
     const uint8_t* scan = window + p;
     uint16_t scanEnd = Load16(scan + best - 1);
     uint32_t cand = links[p];
-    int runLeft = 0;
-    while (cand != kEmpty) {
-        if (runLeft == 0) {
-            if (--budget <= 0) break;
-            runLeft = 3;
-        } else {
-            --budget;
+    for (;;) {
+        if (budget <= 1) return best;
+        const int stretch = (budget + 1) / 3 * 3;
+        int walked = 0;
+        for (;;) {
+            if (cand == kEmpty) return best;
+            ++walked;
+            if (Load16(window + cand + best - 1) == scanEnd) break;
+            if (walked == stretch) return best;
+            cand = links[cand];
         }
-        --runLeft;
-        if (Load16(window + cand + best - 1) == scanEnd) {
-            const uint32_t len = MatchLength(scan, window + cand);
-            if (len > best) {
-                best = len;
-                matchPos = cand;
-                if (len == kMaxMatch) break;
-                scanEnd = Load16(scan + best - 1);
-            }
-            runLeft = 0;
+        budget -= walked;
+        const uint32_t len = MatchLength(scan, window + cand);
+        if (len > best) {
+            best = len;
+            matchPos = cand;
+            if (len == kMaxMatch) return best;
+            scanEnd = Load16(scan + best - 1);
         }
         cand = links[cand];
     }
-    return best;
 }
 
 // Appends items to the item block. Its counters are kept in locals while a chunk is parsed.
@@ -86,6 +94,8 @@ class ItemSink {
 public:
     explicit ItemSink(Engine& e)
         : items_(e.items),
+          litFreq_(e.ctx->litFreq),
+          distFreq_(e.ctx->distFreq),
           acc_(e.ctx->flagAcc),
           flagOffset_(e.ctx->flagOffset),
           itemOffset_(e.ctx->itemOffset),
@@ -101,6 +111,7 @@ public:
     // Each returns true when the item completed a block.
     bool Literal(uint8_t byte) {
         items_[itemOffset_++] = byte;
+        ++litFreq_[byte];
         return Flag(0);
     }
     // A match is stored as length - 3, then the distance, little-endian.
@@ -109,6 +120,8 @@ public:
         items_[itemOffset_ + 1] = static_cast<uint8_t>(distance);
         items_[itemOffset_ + 2] = static_cast<uint8_t>(distance >> 8);
         itemOffset_ += 3;
+        ++litFreq_[257 + kLengthSymbols[length - kMinMatch].symbol];
+        ++distFreq_[DistanceSymbol(distance)];
         return Flag(1);
     }
 
@@ -128,6 +141,8 @@ private:
     }
 
     uint8_t* items_;
+    uint16_t* litFreq_;
+    uint16_t* distFreq_;
     uint32_t acc_;
     uint32_t flagOffset_;
     uint32_t itemOffset_;
@@ -136,19 +151,37 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Empties the entries of [first, last) whose value lies in `chunk`.
+template <typename Entry>
+void ScrubEntries(Entry* first, Entry* last, unsigned chunk) {
+    Entry* p = first;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xF000));
+    const __m128i inChunk = _mm_set1_epi16(static_cast<short>(chunk << kChunkShift));
+    for (; last - p >= 8; p += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_cmpeq_epi16(_mm_and_si128(v, high), inChunk);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_or_si128(v, hit));
+    }
+#endif
+    for (; p < last; ++p) {
+        const uint16_t v = *p;
+        *p = (v >> kChunkShift) == chunk ? kEmpty : v;
+    }
+}
+
+}  // namespace
+
 void ScrubChunk(Engine& e, unsigned chunk) {
     // Entries whose value lies in the chunk (value >> 12 == chunk) are emptied; 0xFFFF never
-    // matches a chunk number. The chunk's own links are emptied as well: the insertion rewrites
-    // those it needs, and the others are never read.
-    for (uint32_t i = 0; i < kHashSize; ++i) {
-        const uint16_t v = e.heads[i];
-        e.heads[i] = (v >> kChunkShift) == chunk ? kEmpty : v;
-    }
-    LinkEntry* links = e.links;
-    for (uint32_t i = 0; i < kWindowSize; ++i) {
-        const uint16_t v = links[i];
-        links[i] = (v >> kChunkShift) == chunk ? kEmpty : v;
-    }
+    // matches a chunk number. The chunk's own links are left: the insertion rewrites those it
+    // needs, and the others are never read.
+    ScrubEntries(e.heads, e.heads + kHashSize, chunk);
+    LinkEntry* own = e.links + chunk * kChunkSize;
+    ScrubEntries(e.links, own, chunk);
+    ScrubEntries(own + kChunkSize, e.links + kWindowSize, chunk);
 }
 
 void InsertChunk(Engine& e) {
@@ -157,16 +190,19 @@ void InsertChunk(Engine& e) {
     const uint32_t n = c.chunkFill;
     const uint32_t count = n > 2 ? n - 2 : 0;
     c.searchEnd = static_cast<uint16_t>(base + count);
-    if (count == 0) return;
-    const uint8_t* w = e.window;
+    const uint8_t* w = e.window + base;
     uint16_t* heads = e.heads;
-    LinkEntry* links = e.links;
-    // h(p) = ((b[p] << 10) ^ (b[p+1] << 5) ^ b[p+2]) & 0x1FFF, rolled forward a byte at a time.
-    uint32_t h = (static_cast<uint32_t>(w[base]) << 5) ^ w[base + 1];
-    for (uint32_t p = base; p < base + count; ++p) {
-        h = ((h << 5) & kHashMask) ^ w[p + 2];
-        links[p] = heads[h];
-        heads[h] = static_cast<uint16_t>(p);
+    LinkEntry* links = e.links + base;
+    // h(p) = ((b[p] << 10) ^ (b[p+1] << 5) ^ b[p+2]) & 0x1FFF. The hashes are computed first
+    // (independently, so the loop vectorizes), then entered in order.
+    uint16_t hashes[kChunkSize];
+    for (uint32_t i = 0; i < count; ++i) {
+        hashes[i] = static_cast<uint16_t>(((w[i] << 10) ^ (w[i + 1] << 5) ^ w[i + 2]) & kHashMask);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t h = hashes[i];
+        links[i] = heads[h];
+        heads[h] = static_cast<uint16_t>(base + i);
     }
 }
 
