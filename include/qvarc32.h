@@ -259,7 +259,23 @@ QV_API ResultCode QV_CALL Qv4AddUnZipPathFilter(const char* from, const char* to
 /* (declared by the writer) */
 
 /* ---- Codecs: CRC-32 and traditional encryption ----------------------------------------- */
-/* (declared by the codecs) */
+/* CRC-32 register update (polynomial 0xEDB88320, as ZIP uses it): the register after `length`
+ * bytes of `buffer`, starting from `crc`. The register is not complemented on entry or exit: the
+ * CRC-32 of a stream is the complement of the register after starting at 0xFFFFFFFF and passing
+ * every piece in order. */
+QV_API uint32_t QV_CALL QvCrc32A(const void* buffer, uint32_t length, uint32_t crc);
+/* Traditional PKWARE encryption. One key state serves the whole process: QvInitKeys starts a
+ * stream from the password's bytes (the low 16 bits of `length` count them; pass the text's
+ * length without its terminator), and every QvEncryptData or QvDecryptData call continues it,
+ * in place, from where the previous call stopped. Only one stream can be in progress at a time.
+ */
+QV_API void QV_CALL QvInitKeys(const void* password, uint32_t length);
+QV_API void QV_CALL QvEncryptData(void* buffer, uint32_t length);
+QV_API void QV_CALL QvDecryptData(void* buffer, uint32_t length);
+/* Builds the plain 12-byte encryption header: ten bytes from a generator seeded with the system
+ * clock's milliseconds, then bits 16-23 and 24-31 of `check` (the member's CRC-32). It touches
+ * neither the keys nor the header's encryption, which the caller does with QvEncryptData. */
+QV_API void QV_CALL QvInitHeader(void* header, uint32_t check);
 
 /* ---- Codecs: inflate --------------------------------------------------------------------- */
 /* Resumable decoder of raw deflate data (RFC 1951). The caller allocates QvInflateUCBufSize()
