@@ -281,7 +281,7 @@ Result ListLhaLevel2(FileHandle archive, const uint8_t* h, uint32_t* pos, Listin
     CentralRecord rec;
     rec.method = static_cast<uint16_t>(h[5] - '0');
     UnixToDos(GetLe32(h + 15), &rec.date, &rec.time);
-    rec.crc = GetLe16(h + 21);
+    rec.crc = GetLe16(&header[21]);  // behind the 22 bytes the caller read
     rec.compressedSize = GetLe32(h + 7);
     rec.uncompressedSize = GetLe32(h + 11);
     rec.externalAttributes = h[19];
