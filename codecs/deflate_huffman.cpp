@@ -325,13 +325,18 @@ void BuildHuffmanCode(const uint16_t* freqIn, unsigned count, unsigned maxBits, 
     // Step 5: symbols sorted by length, ties by symbol number; counts per length, with every
     // length above the maximum counted as the maximum.
     uint16_t sorted[kLitLenSymbols];
-    unsigned maxDepth = 0;
-    for (unsigned s = 0; s < count; ++s) maxDepth = std::max<unsigned>(maxDepth, depth[s]);
-    unsigned nSorted = 0;
+    uint16_t start[kLitLenSymbols + 1] = {};
+    for (unsigned s = 0; s < count; ++s)
+        if (depth[s]) ++start[depth[s]];
+    unsigned total = 0;
+    for (unsigned l = 1; l <= kLitLenSymbols; ++l) {
+        const unsigned n = start[l];
+        start[l] = static_cast<uint16_t>(total);
+        total += n;
+    }
+    for (unsigned s = 0; s < count; ++s)
+        if (depth[s]) sorted[start[depth[s]]++] = static_cast<uint16_t>(s);
     unsigned perLength[kMaxCodeBits + 1] = {};
-    for (unsigned l = 1; l <= maxDepth; ++l)
-        for (unsigned s = 0; s < count; ++s)
-            if (depth[s] == l) sorted[nSorted++] = static_cast<uint16_t>(s);
     for (unsigned s = 0; s < count; ++s)
         if (depth[s]) ++perLength[std::min<unsigned>(depth[s], maxBits)];
 

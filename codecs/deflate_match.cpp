@@ -61,19 +61,20 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 // Every candidate costs one from the budget, so from the start of a run with budget b the walk
 // can pass 3 * ceil((b - 1) / 3) candidates that fail the quick check before a run's test ends
 // it; the loop counts those down instead of keeping runs.
+template <bool kOrdinary>
 inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p, uint32_t best,
-                       int budget, uint32_t& matchPos) {
+                       int budget, int firstStretch, uint32_t& matchPos) {
+    if (kOrdinary) best = 2;
     const uint8_t* scan = window + p;
     uint16_t scanEnd = Load16(scan + best - 1);
     uint32_t cand = links[p];
+    int stretch = firstStretch;
     for (;;) {
-        if (budget <= 1) return best;
-        const int stretch = (budget + 1) / 3 * 3;
         int walked = 0;
         for (;;) {
-            if (cand == kEmpty) return best;
+            if (__builtin_expect(cand == kEmpty, 0)) return best;
             ++walked;
-            if (Load16(window + cand + best - 1) == scanEnd) break;
+            if (__builtin_expect(Load16(window + cand + best - 1) == scanEnd, 0)) break;
             if (walked == stretch) return best;
             cand = links[cand];
         }
@@ -85,6 +86,8 @@ inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p
             if (len == kMaxMatch) return best;
             scanEnd = Load16(scan + best - 1);
         }
+        if (budget <= 1) return best;
+        stretch = (budget + 1) / 3 * 3;
         cand = links[cand];
     }
 }
@@ -193,14 +196,11 @@ void InsertChunk(Engine& e) {
     const uint8_t* w = e.window + base;
     uint16_t* heads = e.heads;
     LinkEntry* links = e.links + base;
-    // h(p) = ((b[p] << 10) ^ (b[p+1] << 5) ^ b[p+2]) & 0x1FFF. The hashes are computed first
-    // (independently, so the loop vectorizes), then entered in order.
-    uint16_t hashes[kChunkSize];
+    // h(p) = ((b[p] << 10) ^ (b[p+1] << 5) ^ b[p+2]) & 0x1FFF, rolled forward a byte at a time.
+    if (count == 0) return;
+    uint32_t h = (static_cast<uint32_t>(w[0]) << 5) ^ w[1];
     for (uint32_t i = 0; i < count; ++i) {
-        hashes[i] = static_cast<uint16_t>(((w[i] << 10) ^ (w[i + 1] << 5) ^ w[i + 2]) & kHashMask);
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t h = hashes[i];
+        h = ((h << 5) & kHashMask) ^ w[i + 2];
         links[i] = heads[h];
         heads[h] = static_cast<uint16_t>(base + i);
     }
@@ -211,6 +211,7 @@ bool ParseChunk(Engine& e) {
     const uint8_t* w = e.window;
     const LinkEntry* links = e.links;
     const int budget = static_cast<int>(e.chainLimit);
+    const int firstStretch = (budget + 1) / 3 * 3;  // the budget is at least 10
     const uint32_t searchEnd = c.searchEnd;
     uint32_t p = c.parsePos;
     uint32_t left = c.parseLeft;
@@ -223,7 +224,8 @@ bool ParseChunk(Engine& e) {
     while (left > 0) {
         if (!held) {
             uint32_t pos = 0;
-            const uint32_t len = p < searchEnd ? Search(w, links, p, 2, budget, pos) : 2;
+            const uint32_t len =
+                p < searchEnd ? Search<true>(w, links, p, 2, budget, firstStretch, pos) : 2;
             if (len < kMinMatch) {
                 blockFull = sink.Literal(w[p]);
                 ++p;
@@ -238,9 +240,10 @@ bool ParseChunk(Engine& e) {
         // Lazy evaluation: does the next position start a strictly longer match? A held match
         // of 258 cannot be beaten.
         uint32_t nextPos = 0;
-        const uint32_t nextLen = heldLen < kMaxMatch && p + 1 < searchEnd
-                                     ? Search(w, links, p + 1, heldLen, budget, nextPos)
-                                     : heldLen;
+        const uint32_t nextLen =
+            heldLen < kMaxMatch && p + 1 < searchEnd
+                ? Search<false>(w, links, p + 1, heldLen, budget, firstStretch, nextPos)
+                : heldLen;
         if (nextLen > heldLen) {
             blockFull = sink.Literal(w[p]);
             ++p;
