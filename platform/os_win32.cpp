@@ -232,12 +232,14 @@ FileHandle CreateFile(std::string_view name, uint32_t access, uint32_t shareMode
     const bool writes = (access & kGenericWrite) != 0 || disposition == kCreateAlways ||
                         disposition == kTruncateExisting;
     if (writes) {
+        const DWORD before = ::GetLastError();
         const DWORD attributes = ::GetFileAttributesA(z.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
             !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             Fail(kErrorAccessDenied);
             return kInvalidHandle;
         }
+        ::SetLastError(before);  // the look must not change what a successful open reports
     }
     return FromHandle(::CreateFileA(z.c_str(), access, shareMode, nullptr, disposition,
                                     flagsAndAttributes, nullptr));
