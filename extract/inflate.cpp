@@ -48,6 +48,7 @@ constexpr uint32_t kMaxPaddingBits = 56;
 constexpr uint32_t kLookupBits = 8;
 
 constexpr uint32_t kLitLenMask = (1u << kLitLenRootBits) - 1;
+static_assert(kWindowBytes >= kWindowSize + kMaxMatch - 1 + kCopySpill);
 constexpr uint32_t kDistMask = (1u << kDistRootBits) - 1;
 
 // What a run of units ended with.
@@ -69,6 +70,12 @@ inline void Copy8(uint8_t* dst, const uint8_t* src) {
     std::memcpy(dst, &v, 8);
 }
 
+inline void Copy16(uint8_t* dst, const uint8_t* src) {
+    uint8_t v[16];
+    std::memcpy(v, src, 16);
+    std::memcpy(dst, v, 16);
+}
+
 inline uint32_t LowBits(uint64_t bits, uint32_t n) {
     return static_cast<uint32_t>(bits) & ((1u << n) - 1);
 }
@@ -85,68 +92,87 @@ inline uint32_t Resolve(const uint16_t* table, uint32_t rootBits, uint64_t bits,
     return entry;
 }
 
-// Copies a back-reference of `length` bytes at `dist` (at most the write position) within the
-// window. Bytes are produced as a byte-at-a-time copy would, so a distance shorter than the
-// length repeats the bytes just written. Nothing is written past the reference's end: the
-// bytes there are history still to be referred to.
-inline void CopyWithin(uint8_t* dst, uint32_t dist, uint32_t length) {
+// Back-reference copies. Bytes are produced as a byte-at-a-time copy would, so a distance
+// shorter than the length repeats the bytes just written. Copies run in whole 16- or 8-byte
+// pieces and may spill up to kCopySpill - 1 bytes past the reference's end; those bytes are
+// history still to be referred to, so they are saved first and put back after (the window has
+// room for the spill).
+
+// Copies `length` bytes from `src` to `dst` where the source lies at or after the destination,
+// or at least 16 bytes before it: either way each piece reads only bytes that are final.
+inline void CopyForward(uint8_t* dst, const uint8_t* src, uint32_t length) {
+    uint8_t* const end = dst + length;
+    uint8_t saved[kCopySpill];
+    std::memcpy(saved, end, kCopySpill);
+    do {
+        Copy16(dst, src);
+        dst += 16;
+        src += 16;
+    } while (dst < end);
+    std::memcpy(end, saved, kCopySpill);
+}
+
+// Copies a back-reference at a distance below 16.
+void CopyNear(uint8_t* dst, uint32_t dist, uint32_t length) {
     const uint8_t* src = dst - dist;
     uint8_t* const end = dst + length;
+    uint8_t saved[kCopySpill];
+    std::memcpy(saved, end, kCopySpill);
     if (dist >= 8) {
-        if (length >= 8) {
-            // Whole 8-byte pieces, each read entirely from bytes already final; the last piece
-            // is laid over the end.
-            do {
-                Copy8(dst, src);
-                dst += 8;
-                src += 8;
-            } while (end - dst > 8);
-            Copy8(end - 8, end - 8 - dist);
-        } else if (length >= 4) {
-            uint32_t a, b;
-            std::memcpy(&a, src, 4);
-            std::memcpy(&b, src + length - 4, 4);
-            std::memcpy(dst, &a, 4);
-            std::memcpy(dst + length - 4, &b, 4);
+        do {
+            Copy8(dst, src);
+            dst += 8;
+            src += 8;
+        } while (dst < end);
+    } else if (dist == 1) {
+        const uint64_t run = 0x0101010101010101ull * src[0];
+        do {
+            std::memcpy(dst, &run, 8);
+            dst += 8;
+        } while (dst < end);
+    } else {
+        // The first 8 bytes go one at a time; after them the output repeats with a period of
+        // `stride` (a multiple of dist, at least 8, at most dist + 8), so 8-byte pieces can be
+        // copied from that far back.
+        static constexpr uint8_t kStride[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+        for (uint32_t i = 0; i < 8; ++i) dst[i] = src[i];
+        dst += 8;
+        const uint32_t stride = kStride[dist];
+        while (dst < end) {
+            Copy8(dst, dst - stride);
+            dst += 8;
+        }
+    }
+    std::memcpy(end, saved, kCopySpill);
+}
+
+// Copies a back-reference of `length` bytes at `dist` to the window's write position. A source
+// before the window's start begins that many bytes before the end of the previous window
+// content and, reaching that end, continues at the window's start. (Until the first window has
+// been handed out, the previous content is the cleared window: zeros.) The previous content is
+// at least as long as any distance, so that source never lies before the destination.
+inline void CopyMatch(uint8_t* window, uint32_t winPos, uint32_t dist, uint32_t length,
+                      uint32_t prevEnd) {
+    uint8_t* const dst = window + winPos;
+    if (dist <= winPos) {
+        if (dist >= 16) {
+            CopyForward(dst, dst - dist, length);
         } else {
-            dst[0] = src[0];
-            dst[1] = src[1];
-            dst[2] = src[2];
+            CopyNear(dst, dist, length);
         }
         return;
     }
-    if (dist == 1) {
-        std::memset(dst, src[0], length);
+    const uint32_t before = dist - winPos;  // source bytes in the previous content
+    const uint8_t* const src = window + prevEnd - before;
+    if (before >= length) {
+        CopyForward(dst, src, length);
         return;
     }
-    // A short period. After the first 8 bytes the output repeats with a period of `stride`
-    // (a multiple of dist, at least 8, at most dist + 8), so 8-byte pieces can be copied from
-    // that far back.
-    static constexpr uint8_t kStride[8] = {0, 0, 8, 9, 8, 10, 12, 14};
-    const uint32_t head = std::min<uint32_t>(length, 8);
-    for (uint32_t i = 0; i < head; ++i) dst[i] = src[i];
-    dst += head;
-    const uint32_t stride = kStride[dist];
-    while (end - dst >= 8) {
-        Copy8(dst, dst - stride);
-        dst += 8;
-    }
-    while (dst < end) {
-        *dst = dst[-static_cast<int32_t>(dist)];
-        ++dst;
-    }
-}
-
-// Copies a back-reference whose source starts before the window's start: it begins that many
-// bytes before the end of the previous window content and continues at the window's start.
-// Before the first window has been handed out, the previous content is the cleared window.
-void CopyAcrossWrap(uint8_t* window, uint32_t winPos, uint32_t dist, uint32_t length,
-                    uint32_t prevEnd) {
-    uint32_t src = prevEnd - (dist - winPos);
-    uint8_t* dst = window + winPos;
-    for (uint32_t i = 0; i < length; ++i) {
-        dst[i] = window[src];
-        if (++src == prevEnd) src = 0;
+    CopyForward(dst, src, before);
+    if (dist >= 16) {
+        CopyForward(dst + before, window, length - before);
+    } else {
+        CopyNear(dst + before, dist, length - before);
     }
 }
 
@@ -161,6 +187,146 @@ void BuildFixedTables(InflateState& s) {
     BuildDecodeTable(Alphabet::kLitLen, lengths, 288, s.litlen, kLitLenCapacity, kLitLenRootBits);
     BuildDecodeTable(Alphabet::kDistance, lengths + 288, 32, s.dist, kDistCapacity, kDistRootBits);
 }
+
+// The fast loop's working copies of the decoder's cursors.
+struct FastCursor {
+    const uint8_t* in;
+    const uint8_t* inLimit;  // last position from which 8 input bytes can be read
+    uint64_t bits;
+    uint32_t bitCount;
+    uint8_t* window;
+    uint32_t winPos;
+    uint32_t prevEnd;
+    const uint16_t* litlen;
+    const uint16_t* dist;
+};
+
+// Decodes whole units while at least 8 input bytes are unread and the window has room for two
+// literals, reading ahead with no checks: every unit fits in the 56 bits a refill provides.
+// Returns kContinue when input or window room runs low (single units take over), kFlush when
+// a match fills the window, kEndOfBlock or kError.
+[[gnu::always_inline]] inline Event FastLoopBody(FastCursor& c) {
+    const uint8_t* in = c.in;
+    const uint8_t* const inLimit = c.inLimit;
+    uint64_t bits = c.bits;
+    // Only the low 6 bits of bitCount count here: entries and length/distance codes hold their
+    // bit counts in their low 6 bits, so whole entries can be subtracted.
+    uint32_t bitCount = c.bitCount;
+    uint8_t* const window = c.window;
+    uint8_t* const windowEnd = window + kWindowSize;
+    uint8_t* const outLimit = windowEnd - 3;
+    uint8_t* out = window + c.winPos;
+    const uint16_t* const litlen = c.litlen;
+    const uint16_t* const distTable = c.dist;
+    const uint32_t prevEnd = c.prevEnd;
+    Event event = Event::kContinue;
+
+    auto refill = [&] {
+        bits |= Load64(in) << (bitCount & 63);
+        in += 7 - ((bitCount & 63) >> 3);
+        bitCount |= 56;
+    };
+    // Drops the bits counted in the low 6 bits of `code`.
+    auto drop = [&](uint32_t code) {
+        bits >>= code & 63;
+        bitCount -= code;
+    };
+
+    if (in > inLimit || out > outLimit) return Event::kContinue;
+    refill();
+    // The entry for the bits at hand is looked up ahead of the work on the unit before it.
+    // A refill only adds bits above those in hand, and no unit takes more than 54 of the
+    // 64 bits a refill loads, so the 10 bits it uses are always the stream's own.
+    uint32_t entry = litlen[bits & kLitLenMask];
+    for (;;) {
+        if (entry & kLiteralFlag) {
+            // Two literals on one refill: root codes have at most 10 bits.
+            drop(entry);
+            uint8_t literal = EntryLiteral(entry);
+            entry = litlen[bits & kLitLenMask];
+            *out++ = literal;
+            if (entry & kLiteralFlag) {
+                drop(entry);
+                literal = EntryLiteral(entry);
+                entry = litlen[bits & kLitLenMask];
+                *out++ = literal;
+            }
+        } else {
+            if (entry & kSubtableFlag) {
+                bits >>= kLitLenRootBits;
+                bitCount -= kLitLenRootBits;
+                entry = litlen[SubtableStart(entry) + LowBits(bits, SubtableBits(entry))];
+            }
+            drop(entry);
+            if (entry & kLiteralFlag) {
+                *out++ = EntryLiteral(entry);
+                entry = litlen[bits & kLitLenMask];
+            } else {
+                uint32_t value = EntryValue(entry);
+                if (value - 1 >= kFirstInvalid - 1) {  // 0: end of block; 30 up: undecodable
+                    event = value == 0 ? Event::kEndOfBlock : Event::kError;
+                    break;
+                }
+                const uint32_t lengthCode = kLengthCode[value];
+                const uint32_t length = (lengthCode >> 8) + LowBits(bits, lengthCode & 0xFF);
+                drop(lengthCode);
+
+                entry = distTable[bits & kDistMask];
+                if (entry & kSubtableFlag) {
+                    bits >>= kDistRootBits;
+                    bitCount -= kDistRootBits;
+                    entry = distTable[SubtableStart(entry) + LowBits(bits, SubtableBits(entry))];
+                }
+                drop(entry);
+                value = EntryValue(entry);
+                if (value >= kFirstInvalid) {
+                    event = Event::kError;
+                    break;
+                }
+                const uint32_t distCode = kDistCode[value];
+                const uint32_t dist = (distCode >> 8) + LowBits(bits, distCode & 0xFF);
+                drop(distCode);
+                entry = litlen[bits & kLitLenMask];
+
+                CopyMatch(window, static_cast<uint32_t>(out - window), dist, length, prevEnd);
+                out += length;
+                if (out >= windowEnd) {
+                    event = Event::kFlush;
+                    break;
+                }
+            }
+        }
+        if (in > inLimit || out > outLimit) break;  // kContinue
+        refill();
+    }
+    c.in = in;
+    c.bits = bits;
+    c.bitCount = bitCount & 63;
+    c.winPos = static_cast<uint32_t>(out - window);
+    return event;
+}
+
+// The fast loop built for any processor, and for x86-64 processors with BMI2, whose shifts by
+// a register and bit-field extraction shorten the loop's dependency chains.
+Event FastLoopPortable(FastCursor& c) {
+    return FastLoopBody(c);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+[[gnu::target("bmi,bmi2")]] Event FastLoopBmi2(FastCursor& c) {
+    return FastLoopBody(c);
+}
+bool HaveBmi2() {
+    return __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+}
+#else
+Event FastLoopBmi2(FastCursor& c) {
+    return FastLoopPortable(c);
+}
+constexpr bool HaveBmi2() {
+    return false;
+}
+#endif
 
 // One call of QvInflateUC: the state, the call's areas and working copies of the bit
 // accumulator.
@@ -584,7 +750,7 @@ private:
                 return v == Verdict::kNeedInput ? Event::kNeedInput : Event::kError;
             }
             Consume(codeLength);
-            s_.window[s_.winPos++] = static_cast<uint8_t>(entry >> 4);
+            s_.window[s_.winPos++] = EntryLiteral(entry);
             return s_.winPos == kWindowSize ? Event::kFlush : Event::kContinue;
         }
         uint32_t value = EntryValue(entry);
@@ -599,146 +765,35 @@ private:
         }
         // The length tables end at 258 (symbol 284 with all extra bits set gives 258 too), so
         // no decoded length exceeds the longest match.
-        const uint32_t length =
-            kLengthBase[value - 1] + LowBits(bits_ >> used, kLengthExtra[value - 1]);
-        used += kLengthExtra[value - 1];
+        const uint32_t lengthCode = kLengthCode[value];
+        const uint32_t length = (lengthCode >> 8) + LowBits(bits_ >> used, lengthCode & 0xFF);
+        used += lengthCode & 0xFF;
         entry = Resolve(s_.dist, kDistRootBits, bits_ >> used, codeLength);
         value = EntryValue(entry);
         if (value >= kFirstInvalid) return InvalidCode(used, value);
         used += codeLength;
-        const uint32_t dist = kDistBase[value] + LowBits(bits_ >> used, kDistExtra[value]);
-        used += kDistExtra[value];
+        const uint32_t distCode = kDistCode[value];
+        const uint32_t dist = (distCode >> 8) + LowBits(bits_ >> used, distCode & 0xFF);
+        used += distCode & 0xFF;
         if (Verdict v = Check(used); v != Verdict::kGo) {
             return v == Verdict::kNeedInput ? Event::kNeedInput : Event::kError;
         }
         Consume(used);
-        if (dist <= s_.winPos) {
-            CopyWithin(s_.window + s_.winPos, dist, length);
-        } else {
-            CopyAcrossWrap(s_.window, s_.winPos, dist, length, s_.prevEnd);
-        }
+        CopyMatch(s_.window, s_.winPos, dist, length, s_.prevEnd);
         s_.winPos += length;
         return s_.winPos >= kWindowSize ? Event::kFlush : Event::kContinue;
     }
 
-    // Decodes whole units while at least 8 input bytes are unread, reading ahead with no
-    // checks: every unit fits in the 56 bits a refill provides. Returns kContinue when the
-    // input runs low (single units take over), else as DecodeData.
+    // Decodes whole units while at least 8 input bytes are unread (see FastLoopBody).
     Event FastLoop() {
-        const uint8_t* in = in_;
-        const uint8_t* const inLimit = inEnd_ - 8;
-        uint64_t bits = bits_;
-        uint32_t bitCount = bitCount_;
-        uint8_t* const window = s_.window;
-        uint32_t winPos = s_.winPos;
-        const uint16_t* const litlen = s_.litlen;
-        const uint16_t* const distTable = s_.dist;
-        Event event;
-
-        auto refill = [&] {
-            bits |= Load64(in) << bitCount;
-            in += (63 - bitCount) >> 3;
-            bitCount |= 56;
-        };
-        auto consume = [&](uint32_t n) {
-            bits >>= n;
-            bitCount -= n;
-        };
-
-        for (;;) {
-            if (in > inLimit) {
-                event = Event::kContinue;
-                break;
-            }
-            refill();
-            uint32_t entry = litlen[bits & kLitLenMask];
-            if (entry & kLiteralFlag) {
-                // Up to three literals on one refill: root codes have at most 10 bits.
-                consume(EntryLength(entry));
-                window[winPos++] = static_cast<uint8_t>(entry >> 4);
-                if (winPos == kWindowSize) {
-                    event = Event::kFlush;
-                    break;
-                }
-                entry = litlen[bits & kLitLenMask];
-                if (entry & kLiteralFlag) {
-                    consume(EntryLength(entry));
-                    window[winPos++] = static_cast<uint8_t>(entry >> 4);
-                    if (winPos == kWindowSize) {
-                        event = Event::kFlush;
-                        break;
-                    }
-                    entry = litlen[bits & kLitLenMask];
-                    if (entry & kLiteralFlag) {
-                        consume(EntryLength(entry));
-                        window[winPos++] = static_cast<uint8_t>(entry >> 4);
-                        if (winPos == kWindowSize) {
-                            event = Event::kFlush;
-                            break;
-                        }
-                        continue;
-                    }
-                }
-                // A longer code or a match follows: top the bits up for a whole unit.
-                if (in > inLimit) {
-                    event = Event::kContinue;
-                    break;
-                }
-                refill();
-            }
-            if (entry & kSubtableFlag) {
-                consume(kLitLenRootBits);
-                entry = litlen[SubtableStart(entry) + LowBits(bits, SubtableBits(entry))];
-            }
-            consume(EntryLength(entry));
-            if (entry & kLiteralFlag) {
-                window[winPos++] = static_cast<uint8_t>(entry >> 4);
-                if (winPos == kWindowSize) {
-                    event = Event::kFlush;
-                    break;
-                }
-                continue;
-            }
-            uint32_t value = EntryValue(entry);
-            if (value - 1 >= kFirstInvalid - 1) {  // 0: end of block; 30 and up: undecodable
-                event = value == 0 ? Event::kEndOfBlock : Event::kError;
-                break;
-            }
-            const uint32_t lengthExtra = kLengthExtra[value - 1];
-            const uint32_t length = kLengthBase[value - 1] + LowBits(bits, lengthExtra);
-            consume(lengthExtra);
-
-            entry = distTable[bits & kDistMask];
-            if (entry & kSubtableFlag) {
-                consume(kDistRootBits);
-                entry = distTable[SubtableStart(entry) + LowBits(bits, SubtableBits(entry))];
-            }
-            consume(EntryLength(entry));
-            value = EntryValue(entry);
-            if (value >= kFirstInvalid) {
-                event = Event::kError;
-                break;
-            }
-            const uint32_t distExtra = kDistExtra[value];
-            const uint32_t dist = kDistBase[value] + LowBits(bits, distExtra);
-            consume(distExtra);
-
-            if (dist <= winPos) {
-                CopyWithin(window + winPos, dist, length);
-            } else {
-                CopyAcrossWrap(window, winPos, dist, length, s_.prevEnd);
-            }
-            winPos += length;
-            if (winPos >= kWindowSize) {
-                event = Event::kFlush;
-                break;
-            }
-        }
-        in_ = in;
-        bits_ = bits;
-        bitCount_ = bitCount;
-        s_.winPos = winPos;
-        return event;
+        FastCursor c{in_,       inEnd_ - 8, bits_,     bitCount_, s_.window,
+                     s_.winPos, s_.prevEnd, s_.litlen, s_.dist};
+        const Event e = HaveBmi2() ? FastLoopBmi2(c) : FastLoopPortable(c);
+        in_ = c.in;
+        bits_ = c.bits;
+        bitCount_ = c.bitCount;
+        s_.winPos = c.winPos;
+        return e;
     }
 
     // ---- Delivery -------------------------------------------------------------------------

@@ -26,9 +26,11 @@ constexpr uint32_t kStateBlockSize = 39028;
 
 constexpr uint32_t kWindowSize = 32768;
 constexpr uint32_t kMaxMatch = 258;
-// A back-reference starting at the window's last byte ends kMaxMatch - 1 bytes past its end.
-// Rounded up to keep what follows 8-byte aligned.
-constexpr uint32_t kWindowBytes = (kWindowSize + kMaxMatch - 1 + 7) & ~7u;
+// Bytes a back-reference copy may write past its end (and puts back).
+constexpr uint32_t kCopySpill = 16;
+// A back-reference starting at the window's last byte ends kMaxMatch - 1 bytes past its end,
+// and its copy may spill further. Rounded up to keep what follows 8-byte aligned.
+constexpr uint32_t kWindowBytes = (kWindowSize + kMaxMatch - 1 + kCopySpill + 7) & ~7u;
 
 // One stream's state. It sits at the first 8-byte-aligned address of the caller's block.
 struct InflateState {

@@ -5,15 +5,26 @@
 
 namespace qv::inflate {
 
-const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+namespace {
+constexpr uint32_t Pack(uint32_t base, uint32_t extra) {
+    return base << 8 | extra;
+}
+}  // namespace
+
+const uint32_t kLengthCode[30] = {
+    0,  // the end of block has no length
+    Pack(3, 0),  Pack(4, 0),  Pack(5, 0),   Pack(6, 0),   Pack(7, 0),   Pack(8, 0),   Pack(9, 0),
+    Pack(10, 0), Pack(11, 1), Pack(13, 1),  Pack(15, 1),  Pack(17, 1),  Pack(19, 2),  Pack(23, 2),
+    Pack(27, 2), Pack(31, 2), Pack(35, 3),  Pack(43, 3),  Pack(51, 3),  Pack(59, 3),  Pack(67, 4),
+    Pack(83, 4), Pack(99, 4), Pack(115, 4), Pack(131, 5), Pack(163, 5), Pack(195, 5), Pack(227, 5),
+    Pack(258, 0)};
+const uint32_t kDistCode[30] = {
+    Pack(1, 0),     Pack(2, 0),     Pack(3, 0),      Pack(4, 0),      Pack(5, 1),
+    Pack(7, 1),     Pack(9, 2),     Pack(13, 2),     Pack(17, 3),     Pack(25, 3),
+    Pack(33, 4),    Pack(49, 4),    Pack(65, 5),     Pack(97, 5),     Pack(129, 6),
+    Pack(193, 6),   Pack(257, 7),   Pack(385, 7),    Pack(513, 8),    Pack(769, 8),
+    Pack(1025, 9),  Pack(1537, 9),  Pack(2049, 10),  Pack(3073, 10),  Pack(4097, 11),
+    Pack(6145, 11), Pack(8193, 12), Pack(12289, 12), Pack(16385, 13), Pack(24577, 13)};
 const uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                    11, 4,  12, 3, 13, 2, 14, 1, 15};
 
@@ -24,26 +35,18 @@ constexpr uint32_t kMaxCodeLength = 15;
 // The entry that decodes `symbol`; `length` is the number of bits the entry consumes.
 uint16_t SymbolEntry(Alphabet alphabet, uint32_t symbol, uint32_t length) {
     if (alphabet == Alphabet::kLitLen) {
-        if (symbol < 256) return static_cast<uint16_t>(kLiteralFlag | symbol << 4 | length);
+        if (symbol < 256) return static_cast<uint16_t>(kLiteralFlag | symbol << 6 | length);
         symbol -= 256;
     }
-    return static_cast<uint16_t>(symbol << 4 | length);
+    return static_cast<uint16_t>(symbol << 6 | length);
 }
 
 uint16_t UnfilledEntry(uint32_t depth) {
-    return static_cast<uint16_t>((kUnfilled + depth) << 4);
+    return static_cast<uint16_t>((kUnfilled + depth) << 6);
 }
 
 uint16_t SubtableEntry(uint32_t start, uint32_t bits) {
     return static_cast<uint16_t>(kSubtableFlag | start << 3 | bits);
-}
-
-// Codes are defined most significant bit first but arrive first bit lowest: table indexes are
-// the codes with their bits reversed.
-uint32_t ReverseBits(uint32_t code, uint32_t length) {
-    uint32_t reversed = 0;
-    for (uint32_t i = 0; i < length; ++i, code >>= 1) reversed = reversed << 1 | (code & 1);
-    return reversed;
 }
 
 // A table with one code: the code is all zero bits, and every pattern with a one bit among
@@ -113,16 +116,16 @@ bool BuildDecodeTable(Alphabet alphabet, const uint8_t* lengths, uint32_t count,
 
     uint16_t remaining[kMaxCodeLength + 1];
     for (uint32_t len = 0; len <= kMaxCodeLength; ++len) remaining[len] = lengthCount[len];
-    uint32_t code = 0, codeLength = 0;
+    // The canonical codes are counted in bit-reversed form, as table indexes are: a longer code
+    // continues from the shorter one with zero bits added at the end, which leaves its reversed
+    // form unchanged.
+    uint32_t reversed = 0;
     uint32_t nextFree = rootSize;   // first entry after the root table and subtables so far
     uint32_t subPrefix = rootSize;  // root index of the current subtable (none yet)
     uint32_t subStart = 0, subBits = 0;
     for (uint32_t i = 0; i < used; ++i) {
         const uint32_t symbol = sorted[i];
         const uint32_t len = lengths[symbol];
-        code <<= len - codeLength;
-        codeLength = len;
-        const uint32_t reversed = ReverseBits(code, len);
         if (len <= rootBits) {
             const uint16_t entry = SymbolEntry(alphabet, symbol, len);
             for (uint32_t j = reversed; j < rootSize; j += 1u << len) table[j] = entry;
@@ -153,7 +156,11 @@ bool BuildDecodeTable(Alphabet alphabet, const uint8_t* lengths, uint32_t count,
             }
         }
         --remaining[len];
-        ++code;
+        // Next code of this length, reversed: add one at the code's last bit, which is the
+        // highest bit of the reversed form, carrying downwards.
+        uint32_t bit = 1u << (len - 1);
+        while (reversed & bit) bit >>= 1;
+        reversed = bit != 0 ? (reversed & (bit - 1)) + bit : 0;
     }
     return true;
 }

@@ -12,13 +12,15 @@ namespace qv::inflate {
 // than rootBits continue in a subtable indexed by the bits after the root bits. Entries are 16
 // bits:
 //
-//   literal   1000 vvvv vvvv nnnn   v = the byte, n = code length
+//   literal   10vv vvvv vv00 nnnn   v = the byte, n = code length
 //   subtable  01oo oooo oooo osss   o = the subtable's first entry, s = its index bits
-//   symbol    0000 00vv vvvv nnnn   v = a value below kFirstInvalid (see below), n = code length
+//   symbol    0000 vvvv vv00 nnnn   v = a value below kFirstInvalid (see below), n = code length
 //
-// In a subtable, n counts the bits after the root bits. A symbol's value is its number in
-// the alphabet, except in the literal/length alphabet where it is the symbol minus 256 (0 is
-// the end of block, 1 to 29 the lengths). Values from kFirstInvalid up can never be decoded:
+// Bits 4 and 5 of literal and symbol entries are clear, so the entry's low 6 bits are the
+// number of bits to drop. In a subtable, n counts the bits after the root bits. A symbol's
+// value is its number in the alphabet, except in the literal/length alphabet where it is the
+// symbol minus 256 (0 is the end of block, 1 to 29 the lengths). Values from kFirstInvalid up
+// can never be decoded:
 //   30, 31            literal/length 286 and 287, distance 30 and 31: real codes of the fixed
 //                     code that stand for nothing;
 //   kUnfilled + d     a bit pattern no code covers (a table with one code or none leaves
@@ -33,7 +35,10 @@ constexpr uint32_t EntryLength(uint32_t entry) {
     return entry & 15;
 }
 constexpr uint32_t EntryValue(uint32_t entry) {
-    return (entry >> 4) & 63;
+    return (entry >> 6) & 63;
+}
+constexpr uint8_t EntryLiteral(uint32_t entry) {
+    return static_cast<uint8_t>(entry >> 6);
 }
 constexpr uint32_t SubtableStart(uint32_t entry) {
     return (entry >> 3) & 0x7FF;
@@ -63,12 +68,11 @@ bool BuildDecodeTable(Alphabet alphabet, const uint8_t* lengths, uint32_t count,
 
 // ---- The deflate alphabets (RFC 1951, 3.2.5 and 3.2.7) ---------------------------------
 
-// Length base and extra bits, indexed by literal/length symbol - 257 (symbols 257 to 285).
-extern const uint16_t kLengthBase[29];
-extern const uint8_t kLengthExtra[29];
-// Distance base and extra bits, indexed by distance symbol (0 to 29).
-extern const uint16_t kDistBase[30];
-extern const uint8_t kDistExtra[30];
+// Length base and extra bits, indexed by literal/length symbol - 256 (symbols 257 to 285 at 1
+// to 29): base << 8 | extra bits.
+extern const uint32_t kLengthCode[30];
+// Distance base and extra bits, indexed by distance symbol (0 to 29): base << 8 | extra bits.
+extern const uint32_t kDistCode[30];
 // The order in which a dynamic header sends the code-length code's lengths.
 extern const uint8_t kPrecodeOrder[19];
 
