@@ -509,20 +509,14 @@ Result ParseOptionDate(std::string_view text, size_t* cursor, uint16_t* dosDate)
         return QV_OK;
     }
 
-    DateField order[3];
-    switch (os::DateOrder()) {
-        case 0:
-            order[0] = DateField::kMonth, order[1] = DateField::kDay, order[2] = DateField::kYear;
-            break;
-        case 1:
-            order[0] = DateField::kDay, order[1] = DateField::kMonth, order[2] = DateField::kYear;
-            break;
-        case 2:
-            order[0] = DateField::kYear, order[1] = DateField::kMonth, order[2] = DateField::kDay;
-            break;
-        default:
-            return QV_E_BAD_DATE;
-    }
+    // The system's short-date order: 0 month-day-year, 1 day-month-year, 2 year-month-day.
+    static constexpr DateField kOrders[3][3] = {
+        {DateField::kMonth, DateField::kDay, DateField::kYear},
+        {DateField::kDay, DateField::kMonth, DateField::kYear},
+        {DateField::kYear, DateField::kMonth, DateField::kDay}};
+    const int dateOrder = os::DateOrder();
+    if (dateOrder < 0 || dateOrder > 2) return QV_E_BAD_DATE;
+    const DateField(&order)[3] = kOrders[dateOrder];
 
     uint32_t value[3] = {};  // indexed by DateField
     if (digits == 6 || digits == 8) {

@@ -17,10 +17,12 @@
 // Qv4GetParsePlace, how many characters of the text (leading blanks included) lay before
 // the parse cursor when the error was found; a successful parse leaves 65535 there. The
 // cursor stands behind the option letter and behind every further character it has read,
-// never beyond the end of the text: an unknown letter is reported behind the letter, a bad
-// level or date letter behind that letter, a missing switch character at the offending
-// character, an unterminated or empty password just behind its opening delimiter, and a bad
-// date at its first character. Flags set before the error stay set.
+// never beyond the end of the text: a text that is too long is reported at 0 (nothing of it
+// is parsed), an unknown letter behind the letter, a bad level or date letter behind that
+// letter, a missing switch character at the offending character, an unterminated or empty
+// password just behind its opening delimiter, and a bad date at its first character. Flags
+// set before the error stay set. On systems without drive letters "-$" without a letter
+// leaves the placeholder "x:\" in labelDrive.
 #pragma once
 
 #include <cstddef>

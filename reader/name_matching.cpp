@@ -186,7 +186,7 @@ void SplitSpecToken(std::string_view token, std::string* directory, std::string*
     std::string drive, dir;
     SplitPathName(token, &drive, &dir, pattern);
     *directory = drive + dir;
-    if (pattern->empty()) *pattern = "*";
+    if (pattern->empty()) pattern->push_back('*');
 }
 
 }  // namespace qv
