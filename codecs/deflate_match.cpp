@@ -156,10 +156,10 @@ private:
 
 namespace {
 
-// Empties the entries of [first, last) whose value lies in `chunk`.
-template <typename Entry>
-void ScrubEntries(Entry* first, Entry* last, unsigned chunk) {
-    Entry* p = first;
+// Empties the entries of [first, last) whose value lies in `chunk`. (Heads are aligned, links
+// need not be: both go through the unaligned entry type.)
+void ScrubEntries(LinkEntry* first, LinkEntry* last, unsigned chunk) {
+    LinkEntry* p = first;
 #if defined(__SSE2__)
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xF000));
     const __m128i inChunk = _mm_set1_epi16(static_cast<short>(chunk << kChunkShift));
@@ -181,7 +181,8 @@ void ScrubChunk(Engine& e, unsigned chunk) {
     // Entries whose value lies in the chunk (value >> 12 == chunk) are emptied; 0xFFFF never
     // matches a chunk number. The chunk's own links are left: the insertion rewrites those it
     // needs, and the others are never read.
-    ScrubEntries(e.heads, e.heads + kHashSize, chunk);
+    LinkEntry* heads = e.heads;
+    ScrubEntries(heads, heads + kHashSize, chunk);
     LinkEntry* own = e.links + chunk * kChunkSize;
     ScrubEntries(e.links, own, chunk);
     ScrubEntries(own + kChunkSize, e.links + kWindowSize, chunk);
