@@ -97,7 +97,8 @@ int32_t Run(Engine& e) {
                     c.phase = Phase::WriteBlock;
                     break;
                 }
-                // A short chunk only ever comes at the end of the input.
+                // A short chunk is made only when the finish flag came with the end of the
+                // input, so it ends the stream even if a later call offers more.
                 if (c.chunkFill < kChunkSize || (e.finish && e.inLeft == 0)) {
                     c.phase = Phase::Finish;
                     break;

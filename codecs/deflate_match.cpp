@@ -60,7 +60,8 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 //
 // Every candidate costs one from the budget, so from the start of a run with budget b the walk
 // can pass 3 * ceil((b - 1) / 3) candidates that fail the quick check before a run's test ends
-// it; the loop counts those down instead of keeping runs.
+// it; the loop counts those down instead of keeping runs. firstStretch is that count for the
+// starting budget.
 template <bool kOrdinary>
 inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p, uint32_t best,
                        int budget, int firstStretch, uint32_t& matchPos) {
