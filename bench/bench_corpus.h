@@ -1,6 +1,7 @@
 // The benchmark corpora: text and binary data gathered from files every Debian machine has.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
