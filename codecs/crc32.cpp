@@ -11,6 +11,11 @@
 #define QV_CRC_X86 1
 #include <cpuid.h>
 #include <immintrin.h>
+// GCC for 64-bit Windows spills 256- and 512-bit registers with aligned moves to a stack it
+// keeps only 16-byte aligned; there the 128-bit path is the widest.
+#if !(defined(_WIN64) && defined(__GNUC__) && !defined(__clang__))
+#define QV_CRC_WIDE 1
+#endif
 #endif
 
 namespace qv::crc32 {
@@ -199,6 +204,8 @@ QV_TARGET_PCLMUL uint32_t FoldPclmul(uint32_t reg, const uint8_t* p, size_t n) {
     return FinishLane(lane, p, n);
 }
 
+#ifdef QV_CRC_WIDE
+
 QV_TARGET_AVX2 inline __m256i Pair256(FoldPair k) {
     const auto low = static_cast<long long>(k.low), high = static_cast<long long>(k.high);
     return _mm256_set_epi64x(high, low, high, low);
@@ -289,6 +296,8 @@ QV_TARGET_AVX512 uint32_t FoldAvx512(uint32_t reg, const uint8_t* p, size_t n) {
     return FinishLane(lane, p, n);
 }
 
+#endif  // QV_CRC_WIDE
+
 // Below these sizes the table is as fast as setting up a fold.
 constexpr size_t kPclmulMin = 128;
 constexpr size_t kAvx512Min = 512;
@@ -297,6 +306,8 @@ constexpr size_t kAvx512Min = 512;
 uint32_t BulkPclmul(uint32_t reg, const uint8_t* p, size_t n) {
     return n >= kPclmulMin ? FoldPclmul(reg, p, n) : Slice16(reg, p, n);
 }
+
+#ifdef QV_CRC_WIDE
 
 uint32_t BulkAvx2(uint32_t reg, const uint8_t* p, size_t n) {
     return n >= kPclmulMin ? FoldAvx2(reg, p, n) : Slice16(reg, p, n);
@@ -312,6 +323,8 @@ uint64_t EnabledStateMask() {
     __asm__ volatile("xgetbv" : "=a"(eax), "=d"(edx) : "c"(0));
     return (static_cast<uint64_t>(edx) << 32) | eax;
 }
+
+#endif  // QV_CRC_WIDE
 
 struct CpuPaths {
     Crc32Path paths[4];
@@ -330,6 +343,10 @@ CpuPaths DetectPaths() {
     found.paths[found.count++] = {"pclmulqdq", BulkPclmul};
     // Wider folds need the operating system to save the YMM (and for AVX-512 the opmask and
     // ZMM) registers: XCR0 bits 1-2, and 5-7.
+#ifndef QV_CRC_WIDE
+    (void)osxsave, (void)avx;
+    return found;
+#else
     if (!osxsave || __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return found;
     const uint64_t saved = EnabledStateMask();
     const bool avx2 = avx && (ebx & (1u << 5)) != 0 && (saved & 0x6) == 0x6;
@@ -340,6 +357,7 @@ CpuPaths DetectPaths() {
                         (saved & 0xE6) == 0xE6;
     if (avx512) found.paths[found.count++] = {"vpclmulqdq-avx512", BulkAvx512};
     return found;
+#endif
 }
 
 // The CPU does not change while the process runs: the paths are found once.
