@@ -1,0 +1,79 @@
+// Fuzzes the unshrink decoder. The first bytes choose the uncompressed size, how the rest is
+// split into input pieces and output areas, and where the state block starts; the rest is the
+// member's data. Every piece, area and state block is a heap block of exactly its size, so any
+// read or write past what a call is given shows under AddressSanitizer.
+//
+// Checked: every call keeps the protocol (0 only when all input is taken or the area is full),
+// the stream always ends, its output never exceeds the uncompressed size, and the bytes decoded
+// are the same as from one whole piece into one large area.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "unshrink.h"
+
+namespace {
+
+struct Split {
+    uint32_t inPiece;   // input bytes per piece (the last may be shorter)
+    uint32_t outArea;   // output area per call
+    uint32_t misalign;  // state block start past an allocation's start
+};
+
+bool Decode(const uint8_t* stream, size_t size, uint32_t uncompressed, const Split& split,
+            std::vector<uint8_t>& out) {
+    const uint32_t blockSize = qv::unshrink::UnshrinkStateSize();
+    std::unique_ptr<uint8_t[]> block(new uint8_t[blockSize + split.misalign]);
+    void* state = block.get() + split.misalign;
+    qv::unshrink::UnshrinkInit(state, uncompressed);
+    std::unique_ptr<uint8_t[]> area(new uint8_t[split.outArea]);
+    size_t at = 0;
+    for (;;) {
+        const size_t pieceSize = std::min<size_t>(split.inPiece, size - at);
+        const bool last = at + pieceSize == size;
+        std::unique_ptr<uint8_t[]> piece(new uint8_t[pieceSize]);
+        if (pieceSize != 0) std::memcpy(piece.get(), stream + at, pieceSize);
+        uint32_t offset = 0;
+        for (;;) {
+            const uint32_t given = static_cast<uint32_t>(pieceSize) - offset;
+            uint32_t taken = given, written = split.outArea;
+            const int32_t r =
+                qv::unshrink::Unshrink(pieceSize != 0 ? piece.get() : nullptr, offset, &taken,
+                                       area.get(), 0, &written, state, last ? 1 : 0);
+            if (taken > given || written > split.outArea) return false;
+            out.insert(out.end(), area.get(), area.get() + written);
+            if (out.size() > uncompressed) return false;
+            if (r == 1) return true;
+            if (r != 0) return false;
+            if (taken != given && written != split.outArea) return false;
+            if (last && taken == given && written != split.outArea) return false;  // would hang
+            offset += taken;
+            if (offset == pieceSize && !last) break;
+        }
+        at += pieceSize;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 8) return 0;
+    const uint32_t uncompressed = data[0] | data[1] << 8 | (data[2] & 0x01) << 16;  // < 128 KiB
+    Split split;
+    split.inPiece = 1 + ((data[3] | data[4] << 8) % 70000);
+    split.outArea = 1 + ((data[5] | data[6] << 8) % 70000);
+    split.misalign = data[7] & 7;
+    if (data[7] & 0x80) split.inPiece = 1;  // byte at a time is worth more attention
+    data += 8;
+    size -= 8;
+
+    std::vector<uint8_t> whole, pieces;
+    const Split one = {static_cast<uint32_t>(size) + 1, 1u << 20, 0};
+    if (!Decode(data, size, uncompressed, one, whole)) __builtin_trap();
+    if (!Decode(data, size, uncompressed, split, pieces)) __builtin_trap();
+    if (whole != pieces) __builtin_trap();
+    return 0;
+}
