@@ -12,9 +12,9 @@ namespace qv {
 namespace {
 
 // ---- PE image layout -----------------------------------------------------------------------
-constexpr uint16_t kDosMagic = 0x5A4D;                // "MZ"
-constexpr uint32_t kDosNewHeaderOffset = 0x3C;        // e_lfanew: where the PE header lies
-constexpr uint32_t kPeSignature = 0x00004550;         // "PE\0\0"
+constexpr uint16_t kDosMagic = 0x5A4D;          // "MZ"
+constexpr uint32_t kDosNewHeaderOffset = 0x3C;  // e_lfanew: where the PE header lies
+constexpr uint32_t kPeSignature = 0x00004550;   // "PE\0\0"
 constexpr uint32_t kCoffHeaderSize = 20;
 constexpr uint16_t kOptionalMagicPe32 = 0x10B;
 constexpr uint16_t kOptionalMagicPe32Plus = 0x20B;
@@ -54,13 +54,17 @@ Result VersionOfImage(ReadAt readAt, uint8_t out[kFileVersionBytes]) {
     const uint64_t optionalOffset = peOffset + sizeof coff;
     uint8_t optional[240] = {};
     const uint32_t optionalRead = std::min<uint32_t>(optionalSize, sizeof optional);
-    QV_CHECK(optionalRead >= 2 && readAt(optionalOffset, optional, optionalRead),
-             QV_E_ACCESS_MODE);
+    QV_CHECK(optionalRead >= 2 && readAt(optionalOffset, optional, optionalRead), QV_E_ACCESS_MODE);
     uint32_t countField = 0, directories = 0;
     switch (GetLe16(optional)) {
-        case kOptionalMagicPe32: countField = 92, directories = 96; break;
-        case kOptionalMagicPe32Plus: countField = 108, directories = 112; break;
-        default: return QV_E_ACCESS_MODE;
+        case kOptionalMagicPe32:
+            countField = 92, directories = 96;
+            break;
+        case kOptionalMagicPe32Plus:
+            countField = 108, directories = 112;
+            break;
+        default:
+            return QV_E_ACCESS_MODE;
     }
     const uint32_t resourceEntry = directories + 8 * kResourceDirectoryIndex;
     QV_CHECK(optionalRead >= resourceEntry + 8 &&

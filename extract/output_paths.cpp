@@ -10,7 +10,9 @@
 namespace qv {
 namespace {
 
-bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsDriveLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 bool EndsInPathMark(std::string_view s) {
     const char last = s.back();
@@ -78,7 +80,9 @@ Result AddUnZipPathFilter(const char* ansiFrom, const char* ansiTo) {
     return QV_OK;
 }
 
-bool HavePathFilters() { return !PathFilters().pairs.empty(); }
+bool HavePathFilters() {
+    return !PathFilters().pairs.empty();
+}
 
 void ClearPathFilters() {
     PathFilters().pairs.clear();
@@ -151,7 +155,7 @@ MemberOutputName SplitMemberName(std::string_view oemName, bool keepAbsolute) {
         pos = end + 1;
     }
 
-    if (keepAbsolute && rooted) out.directory = "\\";
+    if (keepAbsolute && rooted) out.directory.assign(1, '\\');
     const size_t directoryParts = endsAsDirectory ? parts.size() : parts.size() - 1;
     for (size_t i = 0; i < directoryParts; ++i) out.directory += parts[i] + '\\';
     if (!endsAsDirectory) out.file = parts.back();

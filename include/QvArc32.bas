@@ -173,6 +173,11 @@ Public Declare Function Qv4ZipFindNextVB32 Lib "QvArc32.dll" (ByVal handle As Lo
 Public Declare Function Qv4EffectiveFileName Lib "QvArc32.dll" (ByVal storedName As String, ByRef extra As Any, ByVal extraLength As Long, ByVal outputArg As String) As Integer
 Public Declare Function Qv4DirExist Lib "QvArc32.dll" (ByVal path As String) As Long
 Public Declare Function Qv4AddUnZipPathFilter Lib "QvArc32.dll" (ByVal from As String, ByVal toArg As String) As Integer
+Public Declare Function Qv4UnZip Lib "QvArc32.dll" (ByRef handle As Long, ByVal destination As String, ByVal specs As String, ByVal exclusions As String, ByVal options As String) As Integer
+Public Declare Function Qv4QUnZip Lib "QvArc32.dll" (ByVal archiveName As String, ByVal destination As String, ByVal specs As String, ByVal options As String) As Integer
+Public Declare Function Qv4UnZipPtr Lib "QvArc32.dll" (ByVal handle As Long, ByRef destination As Any, ByVal offset As Long, ByVal count As Long, ByVal nameArg As String, ByVal options As String) As Integer
+Public Declare Function Qv4ZipCheckPassword Lib "QvArc32.dll" (ByVal archive As Long, ByRef record As DirectoryRecord, ByVal password As String) As Integer
+Public Declare Function Qv4ZipCheckPasswordVB32 Lib "QvArc32.dll" (ByVal archive As Long, ByRef record As DirectoryRecordVB, ByVal password As String) As Integer
 Public Declare Function QvCrc32A Lib "QvArc32.dll" (ByRef buffer As Any, ByVal length As Long, ByVal crc As Long) As Long
 Public Declare Sub QvInitKeys Lib "QvArc32.dll" (ByRef password As Any, ByVal length As Long)
 Public Declare Sub QvEncryptData Lib "QvArc32.dll" (ByRef buffer As Any, ByVal length As Long)

@@ -255,6 +255,36 @@ QV_API int32_t QV_CALL Qv4DirExist(const char* path);
  * emptied when Qv4UnZip ends. */
 QV_API ResultCode QV_CALL Qv4AddUnZipPathFilter(const char* from, const char* to);
 
+/* Extracts (or with "-t" tests) the members of an open archive whose names match specs (a
+ * list of tokens with "*" and "?"; exclusions, which may be null, takes matches out again)
+ * below destination (null or empty: the current directory), as the unzip option string
+ * says. *handle may change when a multi-volume set moves to another volume. Problems with
+ * single members are notices to the status callback (wrong password -24, unknown method -3,
+ * CRC mismatch -25, access denied 105, an output path longer than 259 characters -18,
+ * unsafe name components dropped 103). Result: 0; QV_W_SKIPPED when members were skipped;
+ * QV_E_NOTHING when none was selected; or the first error. The path filters are emptied. */
+QV_API ResultCode QV_CALL Qv4UnZip(ArchiveHandle* handle, const char* destination,
+                                   const char* specs, const char* exclusions, const char* options);
+/* Opens the archive read-only, Qv4UnZip without exclusions, and closes it. */
+QV_API ResultCode QV_CALL Qv4QUnZip(const char* archiveName, const char* destination,
+                                    const char* specs, const char* options);
+/* Decodes the first member named `name` (wildcards allowed) into destination: `count` bytes
+ * (negative: all) of its uncompressed data from `offset`, and never more than its size less
+ * the offset. Stored, deflated and imploded members (shrunk ones give QV_E_METHOD), TAR and
+ * GZIP members too. No CRC is checked. QV_E_NOTHING when no member matches,
+ * QV_E_PASSWORD_MISMATCH for a wrong or missing password (after a -24 notice). */
+QV_API ResultCode QV_CALL Qv4UnZipPtr(ArchiveHandle handle, void* destination, uint32_t offset,
+                                      int32_t count, const char* name, const char* options);
+/* Checks password against the 12-byte encryption header at the archive's position for the
+ * member of record: 0 (unencrypted members pass without a read; an accepted password leaves
+ * the file at the data, the keys ready for it, and record->compressedSize less 12),
+ * QV_E_PASSWORD_MISMATCH (wrong, empty or null password), or QV_E_EOF (header cut short).
+ * The VB32 form takes the aligned record and leaves it unchanged. */
+QV_API ResultCode QV_CALL Qv4ZipCheckPassword(ArchiveHandle archive, DirectoryRecord* record,
+                                              const char* password);
+QV_API ResultCode QV_CALL Qv4ZipCheckPasswordVB32(ArchiveHandle archive, DirectoryRecordVB* record,
+                                                  const char* password);
+
 /* ---- Creation and editing -------------------------------------------------------------- */
 /* (declared by the writer) */
 

@@ -1,10 +1,11 @@
 // File versions: the version block of a member's extra field, and the version resource of a
 // PE image read straight from the file.
+#include "file_version.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "file_version.h"
 #include "test_support.h"
 
 namespace {
@@ -42,10 +43,10 @@ Bytes MakeImage(bool pe32Plus, uint32_t versionMs, uint32_t versionLs, uint32_t 
     const uint32_t section = opt + optionalSize;
     const char name[8] = {'.', 'r', 's', 'r', 'c'};
     for (int i = 0; i < 8; ++i) b[section + i] = static_cast<uint8_t>(name[i]);
-    Put32(b, section + 8, 0x100);   // virtual size
+    Put32(b, section + 8, 0x100);    // virtual size
     Put32(b, section + 12, 0x1000);  // virtual address
-    Put32(b, section + 16, 0x100);  // raw size
-    Put32(b, section + 20, 0x200);  // raw offset
+    Put32(b, section + 16, 0x100);   // raw size
+    Put32(b, section + 20, 0x200);   // raw offset
 
     Bytes r(0x100, 0);
     Put16(r, 14, 1);  // root: one id entry
@@ -98,8 +99,7 @@ TEST(FileVersion, FilesWithoutAVersionAreRefusedNeverOverrun) {
     for (size_t size = 0; size < versionBlockEnd; ++size)
         EXPECT_EQ(qv::ReadImageVersion(image.data(), size, out).code, QV_E_ACCESS_MODE) << size;
     const Bytes noVersion = MakeImage(false, 1, 2, /*type=*/3);
-    EXPECT_EQ(qv::ReadImageVersion(noVersion.data(), noVersion.size(), out).code,
-              QV_E_ACCESS_MODE);
+    EXPECT_EQ(qv::ReadImageVersion(noVersion.data(), noVersion.size(), out).code, QV_E_ACCESS_MODE);
     // Offsets that point anywhere: every byte of the headers flipped in turn.
     for (size_t at = 0; at < image.size(); ++at) {
         Bytes bent = image;
@@ -122,7 +122,7 @@ TEST(FindVersionExtra, FindsTheFirstVersionBlockWithAVersion) {
         return b;
     };
     const Bytes other = {0x55, 0x54, 5, 0, 1, 2, 3, 4, 5};  // a timestamp block
-    const Bytes zero = block("VX", Bytes(8, 0));           // eight zero bytes: no version
+    const Bytes zero = block("VX", Bytes(8, 0));            // eight zero bytes: no version
     const Bytes good = block("VX", {1, 2, 3, 4, 5, 6, 7, 8});
     const Bytes name = block("Vx", {1, 2, 3, 4, 5, 6, 7, 8});  // a long-name block
 
@@ -142,7 +142,7 @@ TEST(FindVersionExtra, FindsTheFirstVersionBlockWithAVersion) {
         {cat({zero, good}), true, 14 + 6},
         {cat({name, good}), true, 14 + 6},
         {cat({other, zero}), false, 0},
-        {Bytes(good.begin(), good.end() - 1), false, 0},  // 13 bytes: too short
+        {Bytes(good.begin(), good.end() - 1), false, 0},                   // 13 bytes: too short
         {{'Q', 'W', 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, 0},  // claims too much
         {{}, false, 0},
     };

@@ -1,11 +1,12 @@
 // Output paths of extraction: member names made safe to join below a destination, the
 // directories of an output path, the directory test and the host's path filters.
+#include "output_paths.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "output_paths.h"
 #include "qvarc32.h"
 #include "test_support.h"
 
