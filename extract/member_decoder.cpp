@@ -5,8 +5,10 @@
 #include <new>
 
 #include "archive_handles.h"
+#include "explode.h"
 #include "qvarc32.h"
 #include "status_reporting.h"
+#include "unshrink.h"
 
 namespace qv {
 namespace {
@@ -19,6 +21,10 @@ constexpr uint16_t kZipDeflated = 8;
 constexpr uint16_t kZip10 = 10;
 constexpr uint16_t kZip11 = 11;
 constexpr uint16_t kZip12 = 12;
+
+// General-purpose flag bits of an imploded member.
+constexpr uint32_t kFlagImplode8K = 0x0002;
+constexpr uint32_t kFlagImplode3Trees = 0x0004;
 
 void ReportProgress(uint32_t processed) {
     StatusBlock& block = Status().block;
@@ -65,15 +71,24 @@ public:
             case kCodeDeflateSuperFast:
                 stateSize = QvInflateUCBufSize();
                 break;
+            case kCodeImploded:
+                stateSize = explode::ExplodeStateSize();
+                break;
+            case kCodeShrunk:
+                stateSize = unshrink::UnshrinkStateSize();
+                break;
             default:
                 return QV_E_METHOD;
         }
-        // Imploded and shrunk members wait for their decoders; until then they have none.
-        (void)flags;
-        (void)uncompressedSize;
         state_.reset(new (std::nothrow) uint8_t[stateSize]);
         if (!state_) return QV_E_MEMORY;
-        QvInflateUCInit(state_.get());
+        if (code == kCodeImploded)
+            explode::ExplodeInit(state_.get(), (flags & kFlagImplode3Trees) != 0,
+                                 (flags & kFlagImplode8K) != 0);
+        else if (code == kCodeShrunk)
+            unshrink::UnshrinkInit(state_.get(), uncompressedSize);
+        else
+            QvInflateUCInit(state_.get());
         return QV_OK;
     }
 
@@ -89,6 +104,12 @@ public:
         *written = kTransferBufferSize;
         *piece = output;
         const uint32_t final = last ? 1 : 0;
+        if (code_ == kCodeImploded)
+            return explode::Explode(input, offset, taken, output, 0, written, state_.get(),
+                                    final) != 0;
+        if (code_ == kCodeShrunk)
+            return unshrink::Unshrink(input, offset, taken, output, 0, written, state_.get(),
+                                      final) != 0;
         return QvInflateUC(input, offset, taken, output, 0, written, state_.get(), final) != 0;
     }
 
@@ -218,6 +239,9 @@ bool HasDecoder(MethodCode method) {
         case kCodeDeflateMaximum:
         case kCodeDeflateFast:
         case kCodeDeflateSuperFast:
+            return true;
+        case kCodeImploded:
+        case kCodeShrunk:
             return true;
         default:
             return false;

@@ -151,6 +151,9 @@ TEST_F(Extract, AFlippedBitInAnyKindOfMemberIsACrcMismatch) {
         {zipped("-0", "stored.zip"), ""},
         {zipped("-6", "deflated.zip"), ""},
         {zipped("-P secret", "encrypted.zip"), "-s'secret'"},
+        {qvtest::DataFile("zip/legacy/imploding-8Kdict-3trees.zip"), ""},
+        {qvtest::DataFile("zip/legacy/imploding-4Kdict-2trees.zip"), ""},
+        {qvtest::DataFile("zip/legacy/zip2-shrink.zip"), ""},
     };
     for (const Case& c : cases) {
         Bytes bytes = qvtest::ReadFile(c.archive);

@@ -116,6 +116,11 @@ TEST(ExtractPeers, CommittedFixturesMatchInfoZipUnzip) {
         {"zip/made-infozip-encrypted-stored.zip", "secret"},
         {"zip/made-infozip-encrypted-stream-dd.zip", "secret"},
         {"zip/test_read_format_zip_traditional_encryption_data.zip", "12345678"},
+        {"zip/legacy/SHRUNK.ZIP", nullptr},
+        {"zip/legacy/zip2-shrink.zip", nullptr},
+        {"zip/legacy/imploding-4Kdict-2trees.zip", nullptr},
+        {"zip/legacy/imploding-8Kdict-3trees.zip", nullptr},
+        {"zip/legacy/zip2-implode.zip", nullptr},
     };
     ScratchDir dir;
     int index = 0;

@@ -114,13 +114,16 @@ TEST_F(ToMemory, PasswordsAndMethodsItCannotDecode) {
     EXPECT_EQ(capture.script().NoticeCodes(), std::vector<int16_t>{QV_E_METHOD});
 }
 
-TEST_F(ToMemory, TarAndGzipMembers) {
+TEST_F(ToMemory, ImplodedTarAndGzipMembers) {
     struct Case {
         const char* archive;
         const char* member;
     };
     for (const Case& c :
-         {Case{"made-sample-ustar.tar", "LINES.TXT"}, Case{"made-LINES.TXT.gz", "LINES.TXT"}}) {
+         {Case{"zip/legacy/imploding-8Kdict-3trees.zip", "LICENSE.TXT"},
+          Case{"zip/legacy/imploding-4Kdict-2trees.zip", "HEADER.TXT"},
+          Case{"zip/legacy/zip2-implode.zip", "first.txt"},
+          Case{"made-sample-ustar.tar", "LINES.TXT"}, Case{"made-LINES.TXT.gz", "LINES.TXT"}}) {
         SCOPED_TRACE(c.archive);
         Open(qvtest::DataFile(c.archive));
         DirectoryRecord record{};
