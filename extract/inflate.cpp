@@ -201,7 +201,7 @@ struct FastCursor {
     const uint16_t* dist;
 };
 
-// Decodes whole units while at least 8 input bytes are unread and the window has room for two
+// Decodes whole units while at least 8 input bytes are unread and the window has room for three
 // literals, reading ahead with no checks: every unit fits in the 56 bits a refill provides.
 // Returns kContinue when input or window room runs low (single units take over), kFlush when
 // a match fills the window, kEndOfBlock or kError.
@@ -214,7 +214,7 @@ struct FastCursor {
     uint32_t bitCount = c.bitCount;
     uint8_t* const window = c.window;
     uint8_t* const windowEnd = window + kWindowSize;
-    uint8_t* const outLimit = windowEnd - 3;
+    uint8_t* const outLimit = windowEnd - 4;
     uint8_t* out = window + c.winPos;
     const uint16_t* const litlen = c.litlen;
     const uint16_t* const distTable = c.dist;
@@ -240,7 +240,7 @@ struct FastCursor {
     uint32_t entry = litlen[bits & kLitLenMask];
     for (;;) {
         if (entry & kLiteralFlag) {
-            // Two literals on one refill: root codes have at most 10 bits.
+            // Up to three literals on one refill: root codes have at most 10 bits.
             drop(entry);
             uint8_t literal = EntryLiteral(entry);
             entry = litlen[bits & kLitLenMask];
@@ -250,6 +250,12 @@ struct FastCursor {
                 literal = EntryLiteral(entry);
                 entry = litlen[bits & kLitLenMask];
                 *out++ = literal;
+                if (entry & kLiteralFlag) {
+                    drop(entry);
+                    literal = EntryLiteral(entry);
+                    entry = litlen[bits & kLitLenMask];
+                    *out++ = literal;
+                }
             }
         } else {
             if (entry & kSubtableFlag) {

@@ -692,7 +692,8 @@ const struct {
                    {"huffman-only", Z_HUFFMAN_ONLY},
                    {"rle", Z_RLE}};
 
-// Every level and strategy, decoded as the member decoder feeds it and as one whole piece.
+// Every level and strategy, decoded as the member decoder feeds it, as one whole piece, and in
+// small odd pieces.
 TEST(InflateZlib, EveryLevelAndStrategy) {
     for (const Source& src : Sources()) {
         for (int level = 0; level <= 9; ++level) {
@@ -705,7 +706,8 @@ TEST(InflateZlib, EveryLevelAndStrategy) {
                 const uint32_t whole = static_cast<uint32_t>(std::max<size_t>(z.size(), 1));
                 for (const auto& split :
                      {std::pair{std::vector<uint32_t>{kChunk}, std::vector<uint32_t>{kChunk}},
-                      std::pair{std::vector<uint32_t>{whole}, std::vector<uint32_t>{1u << 20}}}) {
+                      std::pair{std::vector<uint32_t>{whole}, std::vector<uint32_t>{1u << 20}},
+                      std::pair{std::vector<uint32_t>{7}, std::vector<uint32_t>{13}}}) {
                     const Decoded run = CheckAgainstModel(z, split.first, split.second, model);
                     ASSERT_EQ(run.output, src.data);
                     ASSERT_EQ(run.calls.back().result, -1);
@@ -1018,6 +1020,14 @@ TEST(InflateErrors, EachEndsTheStream) {
                      lit.Put(w, 'a');
                      lit.Put(w, 'a');
                      w.Bits(1, 1);
+                 }),
+         "abcaa"},
+        {"gap at the 9th bit of a one-code literal/length table",
+         dynamic(Lengths(257, {{'a', 12}}), noDist,
+                 [](BitWriter& w, const Coder& lit, const Coder&) {
+                     lit.Put(w, 'a');
+                     lit.Put(w, 'a');          // (so the gap starts inside a byte)
+                     w.Bits(0, 8).Bits(1, 1);  // shows once 8 bits are taken
                  }),
          "abcaa"},
         {"gap deep in a one-code literal/length table",
