@@ -44,12 +44,15 @@ enum Phase : uint8_t {
 // code; a stream that reads further cannot be one whose end was merely cut off.
 constexpr uint32_t kMaxPaddingBits = 56;
 
-// The engine looks codes up 8 bits at a time and walks on bit by bit (see InvalidCode).
+// Where a gap in a code table shows (see InvalidCode): as if codes were looked up 8 bits at a
+// time and then walked bit by bit.
 constexpr uint32_t kLookupBits = 8;
 
 constexpr uint32_t kLitLenMask = (1u << kLitLenRootBits) - 1;
-static_assert(kWindowBytes >= kWindowSize + kMaxMatch - 1 + kCopySpill);
 constexpr uint32_t kDistMask = (1u << kDistRootBits) - 1;
+
+static_assert(kWindowBytes >= kWindowSize + kMaxMatch - 1 + kCopySpill,
+              "the window has room for the longest reference and its spill");
 
 // What a run of units ended with.
 enum class Event { kContinue, kNeedInput, kFlush, kEndOfBlock, kError };
