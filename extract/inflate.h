@@ -10,7 +10,10 @@
 //  - Input is counted as the engine reads it: a bit buffer that always holds the rest of the
 //    current byte and the whole next byte, so the count taken includes one byte of look-ahead
 //    (two right after a stored block or at the start). With the final flag set, reads past the
-//    end yield zero bytes that are not counted.
+//    end yield zero bytes that are not counted; a stream that decodes more than 56 of those
+//    zero bits (outside stored data) is treated as bad data, so a cut-off stream always ends.
+//  - Nothing is read past the input count given: a call given no input (and no final flag)
+//    that needs input returns 0 having taken nothing.
 //  - Result -1 ends the stream: the last block is decoded and delivered, or the data is bad
 //    (then the whole input given is counted as taken).
 #pragma once
