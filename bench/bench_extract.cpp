@@ -1,5 +1,5 @@
 // Extraction of a large archive: Qv4QUnZip ("-d -o") against Info-ZIP's "unzip -o -q", each
-// into a fresh folder, on the same archive of text and binary files (about 320 MB) made once
+// into a fresh folder, on the same archive of text and binary files (448 MB) made once
 // by "zip -6". Wall-clock time, best of several rounds each; the counters give both times and
 // our share of unzip's time (the target is at most 0.6).
 //

@@ -11,6 +11,7 @@
 
 #include "extraction_harness.h"
 #include "qvarc32.h"
+#include "simulated_drive.h"
 #include "test_support.h"
 
 namespace {
@@ -397,6 +398,69 @@ TEST_F(Extract, PathFiltersRewriteOutputPathsUnderTheDriveOption) {
     fs::remove_all(Out());
     ASSERT_EQ(Run(archive, "-d -.D"), QV_OK);
     EXPECT_TRUE(fs::exists(Out() / "OLD" / "SUB" / "f.txt"));
+}
+
+// The member carries version 2.0.0.5 in its private extra field.
+std::string VersionBlock(Bytes version) {
+    std::string block = {'Q', 'W', 10, 0, 'V', 'X'};
+    block.append(version.begin(), version.end());
+    return block;
+}
+
+struct VersionCase {
+    const char* options;
+    uint32_t existingMs, existingLs;  // 0, 0: the existing file has no version resource
+    bool replaced;
+};
+
+TEST_F(Extract, VersionOptionsCompareTheMemberWithTheExistingProgram) {
+    ZipEntry program("prog.exe", Text("new program"));
+    program.extra = VersionBlock({0, 2, 0, 0, 0, 0, 0, 5});
+    ZipEntry plain("plain.exe", Text("new plain"));  // no version of its own
+    const std::string archive = Archive({program, plain});
+    const VersionCase cases[] = {
+        {"-.V", 0x00020000, 0x00000004, true},   // older file
+        {"-.V", 0x00020000, 0x00000005, false},  // same version
+        {"-.VE", 0x00020000, 0x00000005, true},
+        {"-.VE", 0x00020000, 0x00000006, false},  // newer file
+        {"-.V", 0x00010000, 0x0000FFFF, true},    // bytes compare most significant first
+        {"-.V", 0, 0, true},                      // a file without a version is replaced
+    };
+    for (const VersionCase& c : cases) {
+        SCOPED_TRACE(std::string(c.options) + " " + std::to_string(c.existingLs));
+        fs::create_directories(Out());
+        const Bytes existing = c.existingMs || c.existingLs
+                                   ? MakePeImage(false, c.existingMs, c.existingLs)
+                                   : Text("old program, no version");
+        qvtest::WriteFile((Out() / "prog.exe").string(), existing);
+        qvtest::WriteFile((Out() / "plain.exe").string(), std::string("old plain"));
+        StatusCapture capture;
+        capture.script().overwriteAnswer = QV_ANSWER_NO;
+        EXPECT_EQ(Run(archive, c.options), QV_OK);
+        EXPECT_EQ(qvtest::ReadFile((Out() / "prog.exe").string()),
+                  c.replaced ? Text("new program") : existing);
+        // Without version data the member falls back to the overwrite question (answered No).
+        EXPECT_EQ(qvtest::ReadFile((Out() / "plain.exe").string()), Text("old plain"));
+        EXPECT_EQ(capture.script().Questions(), 1);
+    }
+}
+
+TEST_F(Extract, VolumeLabelsAreRestoredOnlyWhenAskedFor) {
+    ZipEntry label("MYDISK", {});
+    label.externalAttributes = 0x08;
+    const std::string archive = Archive({label, {"f.txt", Text("f")}});
+    qvtest::SimulatedDrive drive(dir_.path() / "media", 1);
+    drive.Insert(1);
+    const std::string destination = drive.drive() + "/";
+    EXPECT_EQ(Qv4QUnZip(archive.c_str(), destination.c_str(), "*", "-o"), QV_W_SKIPPED);
+    EXPECT_EQ(drive.DiskLabel(1), "");
+    EXPECT_EQ(Qv4QUnZip(archive.c_str(), destination.c_str(), "*", "-o -$"), QV_OK);
+    EXPECT_EQ(drive.DiskLabel(1), "MYDISK");
+    EXPECT_EQ(Qv4QUnZip(archive.c_str(), nullptr, "*", "-t"), QV_OK);  // tested, not set
+    // A label that cannot be set (no removable drive there) counts as skipped.
+    EXPECT_EQ(
+        Qv4QUnZip(archive.c_str(), (dir_.path() / "elsewhere").string().c_str(), "*", "-o -$"),
+        QV_W_SKIPPED);
 }
 
 }  // namespace
