@@ -142,17 +142,17 @@ inline std::time_t FixedLocalTime() {
 }
 
 inline void SetTime(const fs::path& p, std::time_t when) {
+    // Converted exactly: going through two readings of now() drifts under slow (sanitizer)
+    // runs, and a time that slips past an odd second is rounded to the next DOS time.
     const auto sys = std::chrono::system_clock::from_time_t(when);
-    fs::last_write_time(
-        p, fs::file_time_type::clock::now() + (sys - std::chrono::system_clock::now()));
+    fs::last_write_time(p, std::chrono::time_point_cast<fs::file_time_type::duration>(
+                               fs::file_time_type::clock::from_sys(sys)));
 }
 
 // Seconds since the epoch of a file's last write.
 inline std::time_t WriteTimeOf(const fs::path& p) {
-    const auto ft = fs::last_write_time(p);
-    const auto sys = std::chrono::system_clock::now() +
-                     std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                         ft - fs::file_time_type::clock::now());
+    const auto sys = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+        fs::file_time_type::clock::to_sys(fs::last_write_time(p)));
     return std::chrono::system_clock::to_time_t(sys + std::chrono::milliseconds(500));
 }
 
