@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "lsb_bit_reader.h"
+
 namespace qv::explode {
 namespace {
 
@@ -121,37 +123,22 @@ class Decoder {
 public:
     Decoder(ExplodeState& s, const uint8_t* in, const uint8_t* inEnd, uint8_t* out, uint8_t* outEnd,
             bool final)
-        : s_(s), in_(in), inEnd_(inEnd), outStart_(out), out_(out), final_(final) {
+        : s_(s), r_{in, inEnd, s.bitBuffer, s.bitCount}, outStart_(out), out_(out), final_(final) {
         // Three bytes of the area are never written.
         outLimit_ = outEnd - out >= 3 ? outEnd - 3 : out;
-        bits_ = s.bitBuffer;
-        bitCount_ = s.bitCount;
     }
 
     // Runs until the input or output stops the stream, or it ends. Returns the call's result.
     int32_t Run();
 
-    const uint8_t* in() const { return in_; }
+    const uint8_t* in() const { return r_.in; }
     uint8_t* out() const { return out_; }
 
 private:
     enum class Step { kGo, kStop, kEnd };
 
-    // Makes `n` bits (at most 8) available, taking bytes as needed.
-    bool Need(uint32_t n) {
-        while (bitCount_ < n) {
-            if (in_ == inEnd_) return false;
-            bits_ |= static_cast<uint32_t>(*in_++) << bitCount_;
-            bitCount_ += 8;
-        }
-        return true;
-    }
-    uint32_t Take(uint32_t n) {
-        const uint32_t v = bits_ & ((1u << n) - 1);
-        bits_ >>= n;
-        bitCount_ -= n;
-        return v;
-    }
+    bool Need(uint32_t n) { return r_.Need(n); }
+    uint32_t Take(uint32_t n) { return r_.Take(n); }
 
     // Input used up: the stream ends when the caller says no more follows, else it waits.
     Step OutOfInput() const { return final_ ? Step::kEnd : Step::kStop; }
@@ -162,13 +149,10 @@ private:
     void Save();
 
     ExplodeState& s_;
-    const uint8_t* in_;
-    const uint8_t* inEnd_;
+    LsbBitReader r_;  // the input and the bits taken from it
     uint8_t* outStart_;
     uint8_t* out_;
     uint8_t* outLimit_;
-    uint32_t bits_;
-    uint32_t bitCount_;
     bool final_;
 };
 
@@ -184,8 +168,8 @@ Decoder::Step Decoder::Descriptions() {
         uint8_t* lengths = s_.window + (which == 0   ? kLiteralLengths
                                         : which == 1 ? kLengthLengths
                                                      : kDistanceLengths);
-        if (in_ == inEnd_) return OutOfInput();
-        const uint8_t byte = *in_++;
+        if (r_.in == r_.end) return OutOfInput();
+        const uint8_t byte = *r_.in++;
         if (s_.descriptionLeft == 0) {
             s_.descriptionLeft = static_cast<uint16_t>(byte + 1);
             continue;
@@ -341,8 +325,8 @@ int32_t Decoder::Run() {
 
 // Keeps the bit reader and brings the window up to date with this call's output.
 void Decoder::Save() {
-    s_.bitBuffer = bits_;
-    s_.bitCount = static_cast<uint8_t>(bitCount_);
+    s_.bitBuffer = r_.bits;
+    s_.bitCount = static_cast<uint8_t>(r_.count);
     if (s_.phase == kDescriptions) return;  // the window holds code lengths until the trees exist
     const auto n = static_cast<uint32_t>(out_ - outStart_);
     if (n == 0) return;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lsb_bit_reader.h"
+
 namespace qv::unshrink {
 namespace {
 
@@ -102,43 +104,26 @@ class Decoder {
 public:
     Decoder(UnshrinkState& s, const uint8_t* in, const uint8_t* inEnd, uint8_t* out,
             uint8_t* outEnd, bool final)
-        : s_(s), in_(in), inEnd_(inEnd), out_(out), outEnd_(outEnd), final_(final) {
-        bits_ = s.bitBuffer;
-        bitCount_ = s.bitCount;
+        : s_(s), r_{in, inEnd, s.bitBuffer, s.bitCount}, out_(out), outEnd_(outEnd), final_(final) {
     }
 
     int32_t Run();
 
-    const uint8_t* in() const { return in_; }
+    const uint8_t* in() const { return r_.in; }
     uint8_t* out() const { return out_; }
 
 private:
     enum class Step { kGo, kStop, kEnd };
 
-    bool Need(uint32_t n) {
-        while (bitCount_ < n) {
-            if (in_ == inEnd_) return false;
-            bits_ |= static_cast<uint32_t>(*in_++) << bitCount_;
-            bitCount_ += 8;
-        }
-        return true;
-    }
-    uint32_t Take(uint32_t n) {
-        const uint32_t v = bits_ & ((1u << n) - 1);
-        bits_ >>= n;
-        bitCount_ -= n;
-        return v;
-    }
+    bool Need(uint32_t n) { return r_.Need(n); }
+    uint32_t Take(uint32_t n) { return r_.Take(n); }
     Step OutOfInput() const { return final_ ? Step::kEnd : Step::kStop; }
     Step Deliver();
 
     UnshrinkState& s_;
-    const uint8_t* in_;
-    const uint8_t* inEnd_;
+    LsbBitReader r_;  // the input and the bits taken from it
     uint8_t* out_;
     uint8_t* outEnd_;
-    uint32_t bits_;
-    uint32_t bitCount_;
     bool final_;
 };
 
@@ -219,8 +204,8 @@ int32_t Decoder::Run() {
                 break;
         }
     }
-    s_.bitBuffer = bits_;
-    s_.bitCount = static_cast<uint8_t>(bitCount_);
+    s_.bitBuffer = r_.bits;
+    s_.bitCount = static_cast<uint8_t>(r_.count);
     if (step == Step::kEnd) {
         s_.phase = kDone;
         return 1;
