@@ -104,8 +104,11 @@ class Decoder {
 public:
     Decoder(UnshrinkState& s, const uint8_t* in, const uint8_t* inEnd, uint8_t* out,
             uint8_t* outEnd, bool final)
-        : s_(s), r_{in, inEnd, s.bitBuffer, s.bitCount}, out_(out), outEnd_(outEnd), final_(final) {
-    }
+        : s_(s),
+          r_{in, inEnd, s.bitBuffer, s.bitCount},
+          out_(out),
+          outEnd_(outEnd),
+          final_(final) {}
 
     int32_t Run();
 
