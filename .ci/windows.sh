@@ -74,6 +74,9 @@ Volumes.ReadingASpannedSetChecksLabelsAndAsksAgain      simulated drive uses dir
 Volumes.WritingLabelsTheNewDiskAndTakesItsFreeSpace     simulated drive uses directory symlinks
 Volumes.RequestVolumeForNumberedAndLastDisks            simulated drive uses directory symlinks
 PeerListing.QvarcListCommand                      POSIX shell quoting ('...') in the command
+QvarcExtract.ExtractsAndTestsWithTheLibrarysOptions  POSIX shell quoting ('...') in the command
+QvarcExtract.SkippedMembersAreReportedAndSetTheExitStatus  POSIX shell quoting ('...') in the command
+ExtractPeers.InfoZipSplitSetsAsSpannedSetsOnSimulatedDisks  simulated drive uses directory symlinks
 DirectoryEnumeration.NameLongerInUtf8IsCutAtACharacter  assumes UTF-8 as the ANSI code page
 ConvertedListing.GzipWithAndWithoutStoredName     reads the listing file the library holds exclusively
 ConvertedListing.TarNamesSizesAndDirectories      reads the listing file the library holds exclusively
