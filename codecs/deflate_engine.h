@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #include "deflate.h"
 
@@ -166,6 +167,15 @@ inline uint8_t* AlignedState(void* state) {
 
 // Empties every head and link that points into chunk `chunk`, before it is refilled.
 void ScrubChunk(Engine& e, unsigned chunk);
+
+// One way of emptying the entries of [first, last) whose value lies in `chunk` (value >> 12);
+// every path leaves the same entries. The CPU's paths, the portable one first and the one
+// ScrubChunk uses last, for tests that hold them against each other.
+struct ScrubPath {
+    const char* name;  // "portable", "avx2" or "avx512bw"
+    void (*scrub)(LinkEntry* first, LinkEntry* last, unsigned chunk);
+};
+std::span<const ScrubPath> ScrubEntryPaths();
 // Hashes the chunk just filled: links and heads for all but its last two positions.
 void InsertChunk(Engine& e);
 // Parses the current chunk into items. False: the item buffer filled a block, which must be

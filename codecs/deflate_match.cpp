@@ -9,8 +9,11 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define QV_DEFLATE_X86 1
+#include <immintrin.h>
+#else
+#define QV_DEFLATE_X86 0
 #endif
 
 #include "deflate_engine.h"
@@ -71,15 +74,15 @@ inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p
     uint32_t cand = links[p];
     int stretch = firstStretch;
     for (;;) {
-        int walked = 0;
+        int left = stretch;
+        const uint8_t* quick = window + best - 1;
         for (;;) {
             if (__builtin_expect(cand == kEmpty, 0)) return best;
-            ++walked;
-            if (__builtin_expect(Load16(window + cand + best - 1) == scanEnd, 0)) break;
-            if (walked == stretch) return best;
+            if (__builtin_expect(Load16(quick + cand) == scanEnd, 0)) break;
+            if (--left == 0) return best;
             cand = links[cand];
         }
-        budget -= walked;
+        budget -= stretch - left + 1;  // the candidates walked, this one included
         const uint32_t len = MatchLength(scan, window + cand);
         if (len > best) {
             best = len;
@@ -158,9 +161,9 @@ private:
 namespace {
 
 // Empties the entries of [first, last) whose value lies in `chunk`. (Heads are aligned, links
-// need not be: both go through the unaligned entry type.)
-void ScrubEntries(LinkEntry* first, LinkEntry* last, unsigned chunk) {
-    LinkEntry* p = first;
+// need not be: both go through the unaligned entry type.) This runs over all 49152 entries for
+// every chunk refilled, so the widest vectors the CPU has are used.
+void ScrubPortable(LinkEntry* p, LinkEntry* last, unsigned chunk) {
 #if defined(__SSE2__)
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xF000));
     const __m128i inChunk = _mm_set1_epi16(static_cast<short>(chunk << kChunkShift));
@@ -176,7 +179,70 @@ void ScrubEntries(LinkEntry* first, LinkEntry* last, unsigned chunk) {
     }
 }
 
+#if QV_DEFLATE_X86
+__attribute__((target("avx2"))) void ScrubAvx2(LinkEntry* p, LinkEntry* last, unsigned chunk) {
+    const __m256i inChunk = _mm256_set1_epi16(static_cast<short>(chunk));
+    for (; last - p >= 32; p += 32) {
+        auto* at = reinterpret_cast<__m256i*>(p);
+        const __m256i a = _mm256_loadu_si256(at);
+        const __m256i b = _mm256_loadu_si256(at + 1);
+        const __m256i hitA = _mm256_cmpeq_epi16(_mm256_srli_epi16(a, kChunkShift), inChunk);
+        const __m256i hitB = _mm256_cmpeq_epi16(_mm256_srli_epi16(b, kChunkShift), inChunk);
+        _mm256_storeu_si256(at, _mm256_or_si256(a, hitA));
+        _mm256_storeu_si256(at + 1, _mm256_or_si256(b, hitB));
+    }
+    ScrubPortable(p, last, chunk);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void ScrubAvx512(LinkEntry* p, LinkEntry* last,
+                                                             unsigned chunk) {
+    const __m512i inChunk = _mm512_set1_epi16(static_cast<short>(chunk));
+    const __m512i empty = _mm512_set1_epi16(static_cast<short>(kEmpty));
+    for (; last - p >= 64; p += 64) {
+        auto* at = reinterpret_cast<__m512i*>(p);
+        const __mmask32 hitA = _mm512_cmpeq_epi16_mask(
+            _mm512_srli_epi16(_mm512_loadu_si512(at), kChunkShift), inChunk);
+        const __mmask32 hitB = _mm512_cmpeq_epi16_mask(
+            _mm512_srli_epi16(_mm512_loadu_si512(at + 1), kChunkShift), inChunk);
+        _mm512_mask_storeu_epi16(at, hitA, empty);
+        _mm512_mask_storeu_epi16(at + 1, hitB, empty);
+    }
+    ScrubPortable(p, last, chunk);
+}
+#endif
+
+struct ScrubPaths {
+    ScrubPath paths[3];
+    size_t count = 0;
+};
+
+ScrubPaths DetectScrubPaths() {
+    ScrubPaths found;
+    found.paths[found.count++] = {"portable", ScrubPortable};
+#if QV_DEFLATE_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) found.paths[found.count++] = {"avx2", ScrubAvx2};
+    if (__builtin_cpu_supports("avx512bw")) found.paths[found.count++] = {"avx512bw", ScrubAvx512};
+#endif
+    return found;
+}
+
+const ScrubPaths& DetectedScrubPaths() {
+    static const ScrubPaths paths = DetectScrubPaths();
+    return paths;
+}
+
+void ScrubEntries(LinkEntry* first, LinkEntry* last, unsigned chunk) {
+    static const auto scrub = DetectedScrubPaths().paths[DetectedScrubPaths().count - 1].scrub;
+    scrub(first, last, chunk);
+}
+
 }  // namespace
+
+std::span<const ScrubPath> ScrubEntryPaths() {
+    const ScrubPaths& found = DetectedScrubPaths();
+    return {found.paths, found.count};
+}
 
 void ScrubChunk(Engine& e, unsigned chunk) {
     // Entries whose value lies in the chunk (value >> 12 == chunk) are emptied; 0xFFFF never
@@ -200,8 +266,34 @@ void InsertChunk(Engine& e) {
     LinkEntry* links = e.links + base;
     // h(p) = ((b[p] << 10) ^ (b[p+1] << 5) ^ b[p+2]) & 0x1FFF, rolled forward a byte at a time.
     if (count == 0) return;
-    uint32_t h = (static_cast<uint32_t>(w[0]) << 5) ^ w[1];
-    for (uint32_t i = 0; i < count; ++i) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    // The hashes of 16 positions at a time, then the heads and links in order.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask = _mm_set1_epi16(static_cast<short>(kHashMask));
+    alignas(16) uint16_t hashes[16];
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i + 1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i + 2));
+        auto hash = [&](__m128i x, __m128i y, __m128i z) {
+            return _mm_and_si128(
+                _mm_xor_si128(_mm_xor_si128(_mm_slli_epi16(x, 10), _mm_slli_epi16(y, 5)), z), mask);
+        };
+        _mm_store_si128(reinterpret_cast<__m128i*>(hashes),
+                        hash(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero),
+                             _mm_unpacklo_epi8(c, zero)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(hashes + 8),
+                        hash(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero),
+                             _mm_unpackhi_epi8(c, zero)));
+        for (uint32_t k = 0; k < 16; ++k) {
+            links[i + k] = heads[hashes[k]];
+            heads[hashes[k]] = static_cast<uint16_t>(base + i + k);
+        }
+    }
+#endif
+    uint32_t h = i < count ? (static_cast<uint32_t>(w[i]) << 5) ^ w[i + 1] : 0;
+    for (; i < count; ++i) {
         h = ((h << 5) & kHashMask) ^ w[i + 2];
         links[i] = heads[h];
         heads[h] = static_cast<uint16_t>(base + i);

@@ -419,6 +419,37 @@ TEST(DeflateEngine, TheWindowRingKeepsRecentContentAndScrubsTheChunkBeingRefille
     }
 }
 
+TEST(DeflateEngine, EveryScrubPathEmptiesTheSameEntries) {
+    // Entries of every chunk, empty ones among them, at each alignment and length the vector
+    // loops split into a body and a tail.
+    std::mt19937 rng(21);
+    std::vector<uint16_t> entries(4200);
+    for (uint16_t& v : entries) v = rng() % 5 == 0 ? 0xFFFF : static_cast<uint16_t>(rng() & 0x7FFF);
+    const auto paths = qv::deflate::ScrubEntryPaths();
+    ASSERT_GE(paths.size(), 1u);
+    EXPECT_STREQ(paths[0].name, "portable");
+    for (unsigned chunk = 0; chunk < 8; ++chunk) {
+        for (size_t first : {0, 1, 7}) {
+            for (size_t size : {0, 15, 64, 127, 4096}) {
+                std::vector<uint16_t> expected(entries.begin() + first,
+                                               entries.begin() + first + size);
+                for (uint16_t& v : expected)
+                    if (v >> 12 == chunk) v = 0xFFFF;
+                for (const auto& path : paths) {
+                    std::vector<uint16_t> got = entries;
+                    path.scrub(got.data() + first, got.data() + first + size, chunk);
+                    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin() + first))
+                        << path.name << " chunk " << chunk << " at " << first << " size " << size;
+                    EXPECT_TRUE(std::equal(got.begin(), got.begin() + first, entries.begin()) &&
+                                std::equal(got.begin() + first + size, got.end(),
+                                           entries.begin() + first + size))
+                        << path.name << " wrote outside its range";
+                }
+            }
+        }
+    }
+}
+
 TEST(DeflateEngine, ReachesTheLongestDistance) {
     // Three bytes at the start of chunk 1 recur at the last searchable position of the chunk
     // that follows the wrap: a cut match at distance 32765.
