@@ -19,8 +19,6 @@ constexpr uint8_t kCodeLengthOrder[kCodeLenSymbols] = {16, 17, 18, 0, 8,  7, 9, 
 
 // ---- Code construction --------------------------------------------------------------------
 
-constexpr uint16_t kNone = 0xFFFF;
-
 uint16_t Reverse(uint32_t code, unsigned bits) {
     uint32_t r = 0;
     for (unsigned i = 0; i < bits; ++i) {
@@ -49,23 +47,30 @@ void AssignCodes(const uint8_t* lengths, unsigned count, uint16_t* codes) {
     }
 }
 
-// A 1-based binary min-heap of symbols keyed by frequency alone.
+// A 1-based binary min-heap of groups keyed by frequency alone. An entry holds its group's
+// frequency above the ten bits of its merge-tree node, so a sift reads no other table.
 struct SymbolHeap {
-    uint16_t entry[kLitLenSymbols + 1];
+    static constexpr unsigned kNodeBits = 10;
+    static constexpr uint64_t kNodeMask = (1u << kNodeBits) - 1;
+    uint64_t entry[kLitLenSymbols + 2];  // [size + 1] is read (and ignored) by a sift
     unsigned size = 0;
-    const uint32_t* freq;
+
+    static uint64_t Key(uint64_t e) { return e >> kNodeBits; }
 
     // The left child is chosen unless the right one is strictly smaller; the moving entry
     // stops at the first child that is not smaller than it.
     void SiftDown(unsigned i) {
-        const uint16_t moving = entry[i];
-        const uint32_t f = freq[moving];
+        const uint64_t moving = entry[i];
+        const uint64_t f = Key(moving);
         for (;;) {
             unsigned child = 2 * i;
             if (child > size) break;
-            if (child + 1 <= size && freq[entry[child + 1]] < freq[entry[child]]) ++child;
-            if (f <= freq[entry[child]]) break;
-            entry[i] = entry[child];
+            // The choice indexes the load rather than branching: it is a coin toss to predict.
+            child += static_cast<unsigned>(child < size) &
+                     static_cast<unsigned>(Key(entry[child + 1]) < Key(entry[child]));
+            const uint64_t pick = entry[child];
+            if (f <= Key(pick)) break;
+            entry[i] = pick;
             i = child;
         }
         entry[i] = moving;
@@ -283,42 +288,50 @@ bool WriteItems(Engine& e) {
 
 void BuildHuffmanCode(const uint16_t* freqIn, unsigned count, unsigned maxBits, uint8_t* lengths,
                       uint16_t* codes) {
-    uint32_t freq[kLitLenSymbols];
-    uint16_t depth[kLitLenSymbols];
-    uint16_t groupNext[kLitLenSymbols];
-    uint16_t groupLast[kLitLenSymbols];
+    // Merge tree: symbols are nodes 0..count-1, each merge makes the next node after them.
+    // A symbol's length is the number of merges its group took part in, which is its depth in
+    // this tree.
+    uint16_t parent[2 * kLitLenSymbols];
+    uint16_t depth[2 * kLitLenSymbols];
     SymbolHeap heap;
-    heap.freq = freq;
 
-    // Step 1: the used symbols, in increasing order, heapified.
+    // Step 1: the used symbols, in increasing order, heapified. Heap entries carry the node of
+    // their group.
     for (unsigned s = 0; s < count; ++s) {
-        freq[s] = freqIn[s];
         depth[s] = 0;
-        groupNext[s] = kNone;
-        groupLast[s] = static_cast<uint16_t>(s);
         lengths[s] = 0;
         codes[s] = 0;
-        if (freq[s] != 0) heap.entry[++heap.size] = static_cast<uint16_t>(s);
+        if (freqIn[s] != 0)
+            heap.entry[++heap.size] =
+                (static_cast<uint64_t>(freqIn[s]) << SymbolHeap::kNodeBits) | s;
     }
     const unsigned used = heap.size;
+    heap.entry[used + 1] = 0;
     if (used == 0) return;
     if (used == 1) {
-        depth[heap.entry[1]] = 1;
+        depth[heap.entry[1] & SymbolHeap::kNodeMask] = 1;
     } else {
         for (unsigned i = used / 2; i >= 1; --i) heap.SiftDown(i);
-        // Step 3: merge the two least frequent groups until one is left. A symbol's length is
-        // the number of merges its group took part in.
+        // Step 3: merge the two least frequent groups until one is left; the second one's heap
+        // entry stands for the merged group.
+        unsigned node = count;
         while (heap.size > 1) {
-            const uint16_t a = heap.entry[1];
+            const uint64_t first = heap.entry[1];
             heap.entry[1] = heap.entry[heap.size--];
             heap.SiftDown(1);
-            const uint16_t b = heap.entry[1];
-            freq[b] += freq[a];
+            const uint64_t second = heap.entry[1];
+            parent[first & SymbolHeap::kNodeMask] = static_cast<uint16_t>(node);
+            parent[second & SymbolHeap::kNodeMask] = static_cast<uint16_t>(node);
+            heap.entry[1] =
+                ((second & ~SymbolHeap::kNodeMask) + (first & ~SymbolHeap::kNodeMask)) | node;
             heap.SiftDown(1);
-            for (uint16_t s = b; s != kNone; s = groupNext[s]) ++depth[s];
-            for (uint16_t s = a; s != kNone; s = groupNext[s]) ++depth[s];
-            groupNext[groupLast[b]] = a;
-            groupLast[b] = groupLast[a];
+            ++node;
+        }
+        // Parents come after their children: the root (node - 1) first, then down.
+        depth[node - 1] = 0;
+        for (unsigned n = node - 1; n-- > 0;) {
+            if (n < count && freqIn[n] == 0) continue;
+            depth[n] = static_cast<uint16_t>(depth[parent[n]] + 1);
         }
     }
 
