@@ -70,8 +70,13 @@ inline constexpr std::array<uint8_t, 128> kDistSymbolHigh = [] {
     return t;
 }();
 
+// Distances 1 to 32768. Both tables are read and one result kept, so that the choice between
+// them (near or far, as the data falls) is a select rather than a branch.
 inline unsigned DistanceSymbol(uint32_t distance) {
-    return distance <= 512 ? kDistSymbolLow[distance - 1] : kDistSymbolHigh[(distance - 1) >> 8];
+    const unsigned near = kDistSymbolLow[(distance - 1) & 511];
+    const unsigned far = kDistSymbolHigh[((distance - 1) >> 8) & 127];
+    const unsigned useFar = 0u - static_cast<unsigned>(distance > 512);  // all ones or zero
+    return (near & ~useFar) | (far & useFar);
 }
 
 }  // namespace qv::deflate
