@@ -5,8 +5,9 @@
 // whole buffer. MB/s counts input bytes.
 //
 // BM_Deflate times one coder per run and reports its compressed size. BM_DeflateCompare times
-// them all in turn (best of a few rounds, in thread CPU time so that other work on a shared
-// machine disturbs the ratios less) and reports MB/s, sizes and our ratios to the peers:
+// them all in turn for five rounds, in thread CPU time, and reports MB/s (best round), sizes and
+// our ratios to the peers (median of the rounds' ratios, so that other work on a shared machine
+// disturbs them less):
 // qv55_vs_zlib6 and qv8_vs_zlib1 are throughput ratios (higher is faster), the *_size ratios
 // are our compressed size over the peer's (lower is smaller).
 #include <benchmark/benchmark.h>
@@ -190,15 +191,18 @@ void BM_Deflate(benchmark::State& st) {
 void BM_DeflateCompare(benchmark::State& st) {
     const Bytes& in = Corpus(static_cast<int>(st.range(0)));
     Work w;
+    constexpr int kRounds = 5;
     double best[kCoderCount];
+    double times[kRounds][kCoderCount];
     size_t size[kCoderCount] = {};
     std::fill(std::begin(best), std::end(best), 1e30);
     for (auto _ : st) {
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < kRounds; ++round) {
             for (int i = 0; i < kCoderCount; ++i) {
                 const double t0 = ThreadSeconds();
                 size[i] = Run(kCoders[i], in, w);
-                best[i] = std::min(best[i], ThreadSeconds() - t0);
+                times[round][i] = ThreadSeconds() - t0;
+                best[i] = std::min(best[i], times[round][i]);
             }
         }
     }
@@ -212,8 +216,13 @@ void BM_DeflateCompare(benchmark::State& st) {
         st.counters[std::string(kCoders[i].name) + "_MBps"] = mb / best[i];
         st.counters[std::string(kCoders[i].name) + "_size"] = static_cast<double>(size[i]);
     }
+    // Throughput ratios: the median over rounds of the ratio within each round, whose coders
+    // ran one after the other, so that a shared machine's changing speed cancels out.
     auto speed = [&](const char* ours, const char* peer) {
-        return best[index(peer)] / best[index(ours)];
+        double ratios[kRounds];
+        for (int r = 0; r < kRounds; ++r) ratios[r] = times[r][index(peer)] / times[r][index(ours)];
+        std::sort(std::begin(ratios), std::end(ratios));
+        return ratios[kRounds / 2];
     };
     auto sizeRatio = [&](const char* ours, const char* peer) {
         return static_cast<double>(size[index(ours)]) / static_cast<double>(size[index(peer)]);
