@@ -7,59 +7,33 @@
 // all input is taken or that much is written), the stream always ends, its output stays within
 // what the input can encode, and the bytes decoded are the same as from one whole piece into one
 // large area.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "chunked_decoder.h"
 #include "explode.h"
 
 namespace {
 
-struct Split {
-    uint32_t inPiece;   // input bytes per piece (the last may be shorter)
-    uint32_t outArea;   // output area per call (at least 4: three bytes are never written)
-    uint32_t misalign;  // state block start past an allocation's start
-};
+using qvfuzz::Split;
 
 bool Decode(const uint8_t* stream, size_t size, bool threeTrees, bool largeDictionary,
             const Split& split, std::vector<uint8_t>& out) {
     // A copy of at most 321 bytes takes at least 9 bits (flag, 6 low distance bits, one-bit
-    // distance and length codes).
-    const size_t limit = (size + 16) * 8 * 321 / 9 + 1024;
-    const uint32_t blockSize = qv::explode::ExplodeStateSize();
-    std::unique_ptr<uint8_t[]> block(new uint8_t[blockSize + split.misalign]);
+    // distance and length codes). Three bytes of each area are never written.
+    const qvfuzz::Protocol protocol = {1, 3, (size + 16) * 8 * 321 / 9 + 1024};
+    std::unique_ptr<uint8_t[]> block(new uint8_t[qv::explode::ExplodeStateSize() + split.misalign]);
     void* state = block.get() + split.misalign;
     qv::explode::ExplodeInit(state, threeTrees, largeDictionary);
-    std::unique_ptr<uint8_t[]> area(new uint8_t[split.outArea]);
-    const uint32_t usable = split.outArea - 3;
-    size_t at = 0;
-    for (;;) {
-        const size_t pieceSize = std::min<size_t>(split.inPiece, size - at);
-        const bool last = at + pieceSize == size;
-        std::unique_ptr<uint8_t[]> piece(new uint8_t[pieceSize]);
-        if (pieceSize != 0) std::memcpy(piece.get(), stream + at, pieceSize);
-        uint32_t offset = 0;
-        for (;;) {
-            const uint32_t given = static_cast<uint32_t>(pieceSize) - offset;
-            uint32_t taken = given, written = split.outArea;
-            const int32_t r =
-                qv::explode::Explode(pieceSize != 0 ? piece.get() : nullptr, offset, &taken,
-                                     area.get(), 0, &written, state, last ? 1 : 0);
-            if (taken > given || written > usable) return false;
-            out.insert(out.end(), area.get(), area.get() + written);
-            if (out.size() > limit) return false;
-            if (r == 1) return true;
-            if (r != 0) return false;
-            if (taken != given && written != usable) return false;
-            if (last && taken == given && written != usable) return false;  // would hang
-            offset += taken;
-            if (offset == pieceSize && !last) break;
-        }
-        at += pieceSize;
-    }
+    return qvfuzz::DecodeInPieces(
+        stream, size, split, protocol,
+        [&](const uint8_t* in, uint32_t offset, uint32_t* taken, uint8_t* area, uint32_t* written,
+            bool last) {
+            return qv::explode::Explode(in, offset, taken, area, 0, written, state, last ? 1 : 0);
+        },
+        out);
 }
 
 }  // namespace

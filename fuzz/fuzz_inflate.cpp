@@ -6,57 +6,33 @@
 // Checked: every call keeps the protocol (0 only when all input is taken or the area is full),
 // the stream always ends, its output stays within what the input can encode, and the bytes
 // decoded are the same as from one whole piece into one large area.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "chunked_decoder.h"
 #include "qvarc32.h"
 
 namespace {
 
-struct Split {
-    uint32_t inPiece;   // input bytes per piece (the last may be shorter)
-    uint32_t outArea;   // output area per call
-    uint32_t misalign;  // state block start past an allocation's start
-};
+using qvfuzz::Split;
 
 // Decodes `stream` split as asked; returns false when the decoder misbehaved.
 bool Decode(const uint8_t* stream, size_t size, const Split& split, std::vector<uint8_t>& out) {
     // At most 258 bytes per bit of input (a one-bit length code and a one-bit distance code
     // give 258 bytes per two bits), plus a stored block cut short, plus what the window holds.
-    const size_t limit = (size + 16) * 8 * 258 + 65536 + 33280;
-    const uint32_t blockSize = QvInflateUCBufSize();
-    std::unique_ptr<uint8_t[]> block(new uint8_t[blockSize + split.misalign]);
+    const qvfuzz::Protocol protocol = {-1, 0, (size + 16) * 8 * 258 + 65536 + 33280};
+    std::unique_ptr<uint8_t[]> block(new uint8_t[QvInflateUCBufSize() + split.misalign]);
     void* state = block.get() + split.misalign;
     QvInflateUCInit(state);
-    std::unique_ptr<uint8_t[]> area(new uint8_t[split.outArea]);
-    size_t at = 0;
-    for (;;) {
-        const size_t pieceSize = std::min<size_t>(split.inPiece, size - at);
-        const bool last = at + pieceSize == size;
-        std::unique_ptr<uint8_t[]> piece(new uint8_t[pieceSize]);
-        if (pieceSize != 0) std::memcpy(piece.get(), stream + at, pieceSize);
-        uint32_t offset = 0;
-        for (;;) {
-            const uint32_t given = static_cast<uint32_t>(pieceSize) - offset;
-            uint32_t taken = given, written = split.outArea;
-            const int32_t r = QvInflateUC(pieceSize != 0 ? piece.get() : nullptr, offset, &taken,
-                                          area.get(), 0, &written, state, last ? 1 : 0);
-            if (taken > given || written > split.outArea) return false;
-            out.insert(out.end(), area.get(), area.get() + written);
-            if (out.size() > limit) return false;
-            if (r == -1) return true;
-            if (r != 0) return false;
-            if (taken != given && written != split.outArea) return false;
-            if (last && taken == given && written != split.outArea) return false;  // would hang
-            offset += taken;
-            if (offset == pieceSize && !last) break;
-        }
-        at += pieceSize;
-    }
+    return qvfuzz::DecodeInPieces(
+        stream, size, split, protocol,
+        [&](const uint8_t* in, uint32_t offset, uint32_t* taken, uint8_t* area, uint32_t* written,
+            bool last) {
+            return QvInflateUC(in, offset, taken, area, 0, written, state, last ? 1 : 0);
+        },
+        out);
 }
 
 }  // namespace

@@ -6,55 +6,32 @@
 // Checked: every call keeps the protocol (0 only when all input is taken or the area is full),
 // the stream always ends, its output never exceeds the uncompressed size, and the bytes decoded
 // are the same as from one whole piece into one large area.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "chunked_decoder.h"
 #include "unshrink.h"
 
 namespace {
 
-struct Split {
-    uint32_t inPiece;   // input bytes per piece (the last may be shorter)
-    uint32_t outArea;   // output area per call
-    uint32_t misalign;  // state block start past an allocation's start
-};
+using qvfuzz::Split;
 
 bool Decode(const uint8_t* stream, size_t size, uint32_t uncompressed, const Split& split,
             std::vector<uint8_t>& out) {
-    const uint32_t blockSize = qv::unshrink::UnshrinkStateSize();
-    std::unique_ptr<uint8_t[]> block(new uint8_t[blockSize + split.misalign]);
+    const qvfuzz::Protocol protocol = {1, 0, uncompressed};
+    std::unique_ptr<uint8_t[]> block(
+        new uint8_t[qv::unshrink::UnshrinkStateSize() + split.misalign]);
     void* state = block.get() + split.misalign;
     qv::unshrink::UnshrinkInit(state, uncompressed);
-    std::unique_ptr<uint8_t[]> area(new uint8_t[split.outArea]);
-    size_t at = 0;
-    for (;;) {
-        const size_t pieceSize = std::min<size_t>(split.inPiece, size - at);
-        const bool last = at + pieceSize == size;
-        std::unique_ptr<uint8_t[]> piece(new uint8_t[pieceSize]);
-        if (pieceSize != 0) std::memcpy(piece.get(), stream + at, pieceSize);
-        uint32_t offset = 0;
-        for (;;) {
-            const uint32_t given = static_cast<uint32_t>(pieceSize) - offset;
-            uint32_t taken = given, written = split.outArea;
-            const int32_t r =
-                qv::unshrink::Unshrink(pieceSize != 0 ? piece.get() : nullptr, offset, &taken,
-                                       area.get(), 0, &written, state, last ? 1 : 0);
-            if (taken > given || written > split.outArea) return false;
-            out.insert(out.end(), area.get(), area.get() + written);
-            if (out.size() > uncompressed) return false;
-            if (r == 1) return true;
-            if (r != 0) return false;
-            if (taken != given && written != split.outArea) return false;
-            if (last && taken == given && written != split.outArea) return false;  // would hang
-            offset += taken;
-            if (offset == pieceSize && !last) break;
-        }
-        at += pieceSize;
-    }
+    return qvfuzz::DecodeInPieces(
+        stream, size, split, protocol,
+        [&](const uint8_t* in, uint32_t offset, uint32_t* taken, uint8_t* area, uint32_t* written,
+            bool last) {
+            return qv::unshrink::Unshrink(in, offset, taken, area, 0, written, state, last ? 1 : 0);
+        },
+        out);
 }
 
 }  // namespace
