@@ -45,6 +45,10 @@ int16_t DefaultStatusBox(const StatusBlock& block) {
                 case QV_E_PASSWORD: text += ": wrong password. Skipping file."; break;
                 case QV_E_METHOD: text += ": unknown compression method. Skipping file."; break;
                 case QV_E_FILE: text += ": access denied. Skipping file."; break;
+                // Notices this library adds to the extraction's set: a stored path that would
+                // have left the destination, and an output path too long to make.
+                case QV_E_PATH: text += ": unsafe path parts removed from the name."; break;
+                case QV_E_TOO_LONG: text += ": output path too long. Skipping file."; break;
                 default: break;
             }
             type = os::kMbOkCancel | os::kMbIconExclamation;

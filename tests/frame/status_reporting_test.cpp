@@ -95,6 +95,8 @@ TEST_F(Dispatcher, DefaultBoxTexts) {
         {QV_STATUS_NOTICE, QV_E_PASSWORD, "f: wrong password. Skipping file."},
         {QV_STATUS_NOTICE, QV_E_METHOD, "f: unknown compression method. Skipping file."},
         {QV_STATUS_NOTICE, QV_E_FILE, "f: access denied. Skipping file."},
+        {QV_STATUS_NOTICE, QV_E_PATH, "f: unsafe path parts removed from the name."},
+        {QV_STATUS_NOTICE, QV_E_TOO_LONG, "f: output path too long. Skipping file."},
         {QV_STATUS_NOTICE, QV_E_EOF, "f"},
         {QV_STATUS_QUESTION, QV_ASK_INSERT_DISK, "Insert disk # 3"},
         {QV_STATUS_QUESTION, QV_ASK_LAST_DISK, "Insert the last disk of the set."},
