@@ -39,6 +39,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -410,23 +411,75 @@ int CompareFileTime(FileTime a, FileTime b) {
 
 // ---- Directory search ----------------------------------------------------------------------------
 
+namespace {
+
+// A search, and the folder its pattern names (up to the last separator), so that the folders it
+// finds can be opened for their identity. A pattern without wildcards names the one entry it
+// finds (whatever name the system reports for "dir\." or a short name): that entry is opened
+// by the pattern itself.
+struct Search {
+    HANDLE handle;
+    std::string folder;
+    std::string exact;  // the pattern, when it has no wildcards
+};
+
+// The identity of what `path` refers to, links followed; left at 0 when it cannot be opened.
+void FillIdentity(const std::string& path, FindData* out) {
+    const HANDLE h =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileInformationByHandle(h, &info)) {
+        out->volumeSerial = info.dwVolumeSerialNumber;
+        out->fileIndex = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    ::CloseHandle(h);
+}
+
+// Fills `out` from what the search found; folders also get their identity (walkers search each
+// folder once by it; files do not need it, and opening each would slow every listing).
+void FillFound(const Search& search, const WIN32_FIND_DATAA& w, FindData* out) {
+    FillFindData(w, out);
+    out->volumeSerial = 0;
+    out->fileIndex = 0;
+    if (w.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        FillIdentity(search.exact.empty() ? search.folder + w.cFileName : search.exact, out);
+}
+
+}  // namespace
+
 FindHandle FindFirstFile(std::string_view pattern, FindData* out) {
     WIN32_FIND_DATAA w;
     const HANDLE h = ::FindFirstFileA(Z(pattern).c_str(), &w);
     if (h == INVALID_HANDLE_VALUE) return kInvalidFind;
-    FillFindData(w, out);
-    return reinterpret_cast<FindHandle>(h);
+    const size_t cut = pattern.find_last_of("\\/:");
+    const size_t folderSize = cut == std::string_view::npos ? 0 : cut + 1;
+    const bool exact = pattern.find_first_of("*?") == std::string_view::npos;
+    auto* search = new (std::nothrow)
+        Search{h, std::string(pattern.substr(0, folderSize)), exact ? std::string(pattern) : ""};
+    if (search == nullptr) {
+        ::FindClose(h);
+        return kInvalidFind;
+    }
+    FillFound(*search, w, out);
+    return reinterpret_cast<FindHandle>(search);
 }
 
 bool FindNextFile(FindHandle h, FindData* out) {
+    if (h == kInvalidFind) return false;
+    const auto* search = reinterpret_cast<const Search*>(h);
     WIN32_FIND_DATAA w;
-    if (!::FindNextFileA(reinterpret_cast<HANDLE>(h), &w)) return false;
-    FillFindData(w, out);
+    if (!::FindNextFileA(search->handle, &w)) return false;
+    FillFound(*search, w, out);
     return true;
 }
 
 void FindClose(FindHandle h) {
-    if (h != kInvalidFind) ::FindClose(reinterpret_cast<HANDLE>(h));
+    if (h == kInvalidFind) return;
+    auto* search = reinterpret_cast<Search*>(h);
+    ::FindClose(search->handle);
+    delete search;
 }
 
 // ---- Paths ---------------------------------------------------------------------------------------

@@ -259,6 +259,39 @@ TEST(Win32Search, WildcardsAndShortNames) {
     EXPECT_EQ(LastError(), kErrorPathNotFound);
 }
 
+TEST(Win32Search, FoldersCarryTheIdentityOfWhatTheyAre) {
+    // Walkers search each folder once by this identity: the same folder reached as "sub" and
+    // as "sub\." is the same, two folders differ, and files carry none.
+    ScratchDir dir;
+    ASSERT_TRUE(CreateDirectory(dir.file("sub")));
+    ASSERT_TRUE(CreateDirectory(dir.file("other")));
+    const FileHandle f = CreateFile(dir.file("file.txt"), kGenericWrite, kShareNone, kCreateNew, kAttrNormal);
+    ASSERT_NE(f, kInvalidHandle);
+    CloseHandle(f);
+    auto identity = [](const std::string& pattern) {
+        FindData fd;
+        const FindHandle h = FindFirstFile(pattern, &fd);
+        EXPECT_NE(h, kInvalidFind) << pattern;
+        FindClose(h);
+        return std::make_pair(fd.volumeSerial, fd.fileIndex);
+    };
+    const auto sub = identity(dir.file("sub"));
+    EXPECT_NE(sub.second, 0u);
+    EXPECT_EQ(identity(dir.file("sub") + "\\."), sub);
+    EXPECT_NE(identity(dir.file("other")), sub);
+    EXPECT_EQ(identity(dir.file("file.txt")), std::make_pair(uint64_t{0}, uint64_t{0}));
+    // Found by a later FindNextFile too.
+    FindData fd;
+    const FindHandle h = FindFirstFile(dir.file("*"), &fd);
+    ASSERT_NE(h, kInvalidFind);
+    bool seen = false;
+    do {
+        if (fd.name == "sub") seen = std::make_pair(fd.volumeSerial, fd.fileIndex) == sub;
+    } while (FindNextFile(h, &fd));
+    FindClose(h);
+    EXPECT_TRUE(seen);
+}
+
 TEST(Win32Paths, TemporaryNamesAndFullPaths) {
     const std::string temp = GetTempPath();
     ASSERT_FALSE(temp.empty());
