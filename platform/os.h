@@ -125,7 +125,8 @@ struct FindData {
     std::string name;       // the entry's name (no directory)
     std::string shortName;  // 8.3 alias; empty when the name is already a valid short name
     // What the entry refers to (links followed): the volume's serial number and the file's
-    // index on it, as GetFileInformationByHandle gives them; both 0 when not reported.
+    // index on it, as GetFileInformationByHandle gives them; both 0 when not reported (the
+    // Windows back end reports them for folders only).
     // Walkers use them to search each directory once.
     uint64_t volumeSerial = 0;
     uint64_t fileIndex = 0;
