@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "cpu_paths.h"
 #include "qvarc32.h"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
@@ -326,21 +327,18 @@ uint64_t EnabledStateMask() {
 
 #endif  // QV_CRC_WIDE
 
-struct CpuPaths {
-    Crc32Path paths[4];
-    size_t count = 0;
-};
+using CrcPaths = CpuPaths<Crc32Path, 4>;
 
-CpuPaths DetectPaths() {
-    CpuPaths found;
-    found.paths[found.count++] = {"slice16", Slice16};
+CrcPaths DetectPaths() {
+    CrcPaths found;
+    found.Add({"slice16", Slice16});
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return found;
     const bool pclmul = (ecx & (1u << 1)) != 0;
     const bool osxsave = (ecx & (1u << 27)) != 0;
     const bool avx = (ecx & (1u << 28)) != 0;
     if (!pclmul) return found;
-    found.paths[found.count++] = {"pclmulqdq", BulkPclmul};
+    found.Add({"pclmulqdq", BulkPclmul});
     // Wider folds need the operating system to save the YMM (and for AVX-512 the opmask and
     // ZMM) registers: XCR0 bits 1-2, and 5-7.
 #ifndef QV_CRC_WIDE
@@ -352,23 +350,23 @@ CpuPaths DetectPaths() {
     const bool avx2 = avx && (ebx & (1u << 5)) != 0 && (saved & 0x6) == 0x6;
     const bool vpclmul = (ecx & (1u << 10)) != 0;
     if (!avx2 || !vpclmul) return found;
-    found.paths[found.count++] = {"vpclmulqdq-avx2", BulkAvx2};
+    found.Add({"vpclmulqdq-avx2", BulkAvx2});
     const bool avx512 = (ebx & (1u << 16)) != 0 && (ebx & (1u << 31)) != 0 &&  // F and VL
                         (saved & 0xE6) == 0xE6;
-    if (avx512) found.paths[found.count++] = {"vpclmulqdq-avx512", BulkAvx512};
+    if (avx512) found.Add({"vpclmulqdq-avx512", BulkAvx512});
     return found;
 #endif
 }
 
 // The CPU does not change while the process runs: the paths are found once.
-const CpuPaths& Detected() {
-    static const CpuPaths paths = DetectPaths();
+const CrcPaths& Detected() {
+    static const CrcPaths paths = DetectPaths();
     return paths;
 }
 
 // What Crc32Update runs for inputs of kPclmulMin bytes and more: the fastest path found.
 const Crc32Path& BulkPath() {
-    static const Crc32Path& path = Detected().paths[Detected().count - 1];
+    static const Crc32Path& path = Detected().Chosen();
     return path;
 }
 
@@ -385,8 +383,7 @@ uint32_t Crc32Update(uint32_t reg, const uint8_t* data, size_t size) {
 
 std::span<const Crc32Path> Crc32Paths() {
 #ifdef QV_CRC_X86
-    const CpuPaths& found = Detected();
-    return {found.paths, found.count};
+    return Detected().All();
 #else
     static constexpr Crc32Path kPortable[] = {{"slice16", Slice16}};
     return kPortable;

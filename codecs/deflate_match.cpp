@@ -16,6 +16,7 @@
 #define QV_DEFLATE_X86 0
 #endif
 
+#include "cpu_paths.h"
 #include "deflate_engine.h"
 #include "deflate_tables.h"
 
@@ -211,37 +212,34 @@ __attribute__((target("avx512f,avx512bw"))) void ScrubAvx512(LinkEntry* p, LinkE
 }
 #endif
 
-struct ScrubPaths {
-    ScrubPath paths[3];
-    size_t count = 0;
-};
+using ScrubPaths = CpuPaths<ScrubPath, 3>;
 
 ScrubPaths DetectScrubPaths() {
     ScrubPaths found;
-    found.paths[found.count++] = {"portable", ScrubPortable};
+    found.Add({"portable", ScrubPortable});
 #if QV_DEFLATE_X86
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) found.paths[found.count++] = {"avx2", ScrubAvx2};
-    if (__builtin_cpu_supports("avx512bw")) found.paths[found.count++] = {"avx512bw", ScrubAvx512};
+    if (__builtin_cpu_supports("avx2")) found.Add({"avx2", ScrubAvx2});
+    if (__builtin_cpu_supports("avx512bw")) found.Add({"avx512bw", ScrubAvx512});
 #endif
     return found;
 }
 
+// The CPU does not change while the process runs: the paths are found once.
 const ScrubPaths& DetectedScrubPaths() {
     static const ScrubPaths paths = DetectScrubPaths();
     return paths;
 }
 
 void ScrubEntries(LinkEntry* first, LinkEntry* last, unsigned chunk) {
-    static const auto scrub = DetectedScrubPaths().paths[DetectedScrubPaths().count - 1].scrub;
+    static const auto scrub = DetectedScrubPaths().Chosen().scrub;
     scrub(first, last, chunk);
 }
 
 }  // namespace
 
 std::span<const ScrubPath> ScrubEntryPaths() {
-    const ScrubPaths& found = DetectedScrubPaths();
-    return {found.paths, found.count};
+    return DetectedScrubPaths().All();
 }
 
 void ScrubChunk(Engine& e, unsigned chunk) {
