@@ -265,7 +265,8 @@ TEST(Win32Search, FoldersCarryTheIdentityOfWhatTheyAre) {
     ScratchDir dir;
     ASSERT_TRUE(CreateDirectory(dir.file("sub")));
     ASSERT_TRUE(CreateDirectory(dir.file("other")));
-    const FileHandle f = CreateFile(dir.file("file.txt"), kGenericWrite, kShareNone, kCreateNew, kAttrNormal);
+    const FileHandle f =
+        CreateFile(dir.file("file.txt"), kGenericWrite, kShareNone, kCreateNew, kAttrNormal);
     ASSERT_NE(f, kInvalidHandle);
     CloseHandle(f);
     auto identity = [](const std::string& pattern) {
