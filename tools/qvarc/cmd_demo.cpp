@@ -120,7 +120,7 @@ std::vector<Sample> Samples() {
     tar.resize(124, 0);
     PutText(tar, "00000000000");  // size
     tar.push_back(0);
-    PutText(tar, "14735436600");  // modified 2025-01-01 00:00 UTC
+    PutText(tar, "14735102600");  // modified 2025-01-01 00:00 UTC
     tar.resize(257, 0);
     PutText(tar, "ustar");
     s.push_back({"sample.tar", Padded(tar, 1024)});
