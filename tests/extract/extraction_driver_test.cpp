@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "extraction_harness.h"
+#include "pe_image.h"
 #include "qvarc32.h"
 #include "simulated_drive.h"
 #include "test_support.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace extracttest;
+using qvtest::MakePeImage;
 using qvtest::ScratchDir;
 
 // An archive in a scratch folder, and an output folder beside it.

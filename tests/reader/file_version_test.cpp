@@ -6,12 +6,12 @@
 
 #include <string>
 
-#include "extraction_harness.h"
+#include "pe_image.h"
 #include "test_support.h"
 
 namespace {
 
-using extracttest::MakePeImage;
+using qvtest::MakePeImage;
 using qvtest::Bytes;
 
 TEST(FileVersion, ReadFromTheVersionResourceOfPeImages) {
