@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "legacy_call.h"
 #include "lsb_bit_reader.h"
 
 namespace qv::unshrink {
@@ -243,21 +244,10 @@ void UnshrinkInit(void* state, uint32_t uncompressedSize) {
 
 int32_t Unshrink(const uint8_t* input, uint32_t inputOffset, uint32_t* inputCount, uint8_t* output,
                  uint32_t outputOffset, uint32_t* outputCount, void* state, uint32_t final) {
-    if (inputCount == nullptr || outputCount == nullptr) return 1;
-    const uint32_t available = input != nullptr ? *inputCount : 0;
-    const uint32_t space = output != nullptr ? *outputCount : 0;
-    *inputCount = 0;
-    *outputCount = 0;
-    if (state == nullptr) return 1;
-    UnshrinkState& s = *StateIn(state);
-    if (s.tag != kTag || s.phase >= kDone) return 1;
-    const uint8_t* in = input != nullptr ? input + inputOffset : nullptr;
-    uint8_t* out = output != nullptr ? output + outputOffset : nullptr;
-    Decoder decoder(s, in, in + available, out, out + space, (final & 0xFFFF) != 0);
-    const int32_t result = decoder.Run();
-    *inputCount = static_cast<uint32_t>(decoder.in() - in);
-    *outputCount = static_cast<uint32_t>(decoder.out() - out);
-    return result;
+    UnshrinkState* s = state != nullptr ? StateIn(state) : nullptr;
+    const bool live = s != nullptr && s->tag == kTag && s->phase < kDone;
+    return CallLegacyDecoder<Decoder>(s, live, input, inputOffset, inputCount, output, outputOffset,
+                                      outputCount, final);
 }
 
 }  // namespace qv::unshrink
