@@ -25,11 +25,6 @@
 namespace qv {
 namespace {
 
-// DOS attribute bits of a member's external attributes.
-constexpr uint8_t kDosVolumeLabel = 0x08;
-constexpr uint8_t kDosDirectory = 0x10;
-constexpr uint8_t kDosArchive = 0x20;
-constexpr uint8_t kDosNormal = 0x80;
 // Volume numbers have three digits.
 constexpr uint16_t kLastVolume = 999;
 
@@ -313,10 +308,10 @@ Result Extraction::Member(const CentralEntry& entry) {
     // separator is a directory whoever made it.
     uint8_t attributes =
         (central.versionMadeBy >> 8) == 0 ? static_cast<uint8_t>(central.externalAttributes) : 0;
-    if (!name.empty() && os::IsSeparator(name.back())) attributes |= kDosDirectory;
+    if (!name.empty() && os::IsSeparator(name.back())) attributes |= os::kAttrDirectory;
 
     bool accepted = false;
-    if (attributes & kDosDirectory) {
+    if (attributes & os::kAttrDirectory) {
         if (!testing_ && !Has(UNZIPOPT_DIRS)) return QV_OK;
         QV_TRY(Password(source, record, &accepted));
         if (!accepted) return QV_OK;
@@ -330,7 +325,7 @@ Result Extraction::Member(const CentralEntry& entry) {
         ++selected_;
         return QV_OK;
     }
-    if (attributes & kDosVolumeLabel) {
+    if (attributes & os::kAttrVolume) {
         if (!testing_ && !Has(UNZIPOPT_VOLUME_LABEL)) {
             ++skipped_;
             return QV_OK;
@@ -402,7 +397,7 @@ Result Extraction::Decide(const CentralEntry& entry, const DirectoryRecord& reco
             *proceed = false;
             return QV_OK;
         }
-        if (Has(UNZIPOPT_R_PLUS) && !os::SetFileAttributes(ansiOutput, kDosArchive)) {
+        if (Has(UNZIPOPT_R_PLUS) && !os::SetFileAttributes(ansiOutput, os::kAttrArchive)) {
             if (Has(UNZIPOPT_DOT_O)) {
                 *proceed = false;
                 ++skipped_;
@@ -475,10 +470,10 @@ Result Extraction::ExtractFile(const CentralEntry& entry, DirectoryRecord& recor
             !os::SetFileTime(out.get(), nullptr, nullptr, &utc))
             return QV_E_FILE;
         if (!out.Close()) return QV_E_FILE;
-        uint32_t value = (attributes & attributeMask_) | kDosArchive;
+        uint32_t value = (attributes & attributeMask_) | os::kAttrArchive;
         if (!os::SetFileAttributes(ansiOutput, value)) {
-            value &= ~uint32_t{kDosNormal};
-            if (!(attributes & attributeMask_ & kDosNormal) ||
+            value &= ~os::kAttrNormal;
+            if (!(attributes & attributeMask_ & os::kAttrNormal) ||
                 !os::SetFileAttributes(ansiOutput, value))
                 return QV_E_FILE;
         }
