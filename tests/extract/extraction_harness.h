@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "le_bytes.h"
 #include "qvarc32.h"
 #include "test_support.h"
 
@@ -177,14 +178,7 @@ inline std::string Quote(const std::string& s) {
 
 // ---- ZIP archives built field by field ----------------------------------------------------
 
-inline uint32_t Crc32(const Bytes& data) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t byte : data) {
-        crc ^= byte;
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
+using qvtest::Crc32;
 
 #ifdef QV_HAVE_ZLIB
 // Raw deflate data of zlib at level 6.
@@ -217,17 +211,9 @@ struct ZipEntry {
     int64_t centralCompressedSize = -1;  // overrides the true size when not negative
 };
 
-inline void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-inline void PutText(Bytes& b, const std::string& s) {
-    b.insert(b.end(), s.begin(), s.end());
-}
+using qvtest::Put16;
+using qvtest::Put32;
+using qvtest::PutText;
 
 inline Bytes BuildZip(const std::vector<ZipEntry>& entries) {
     Bytes zip, central;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "qvarc32.h"
+#include "le_bytes.h"
 #include "test_support.h"
 
 #ifdef QV_HAVE_ZLIB
@@ -34,34 +35,7 @@ Bytes B(const std::string& s) {
 
 // ---- Hand-made streams --------------------------------------------------------------------
 
-class BitWriter {
-public:
-    // `n` bits of `value`, lowest first (header fields, extra bits).
-    BitWriter& Bits(uint32_t value, uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) Put((value >> i) & 1);
-        return *this;
-    }
-    // A Huffman code, most significant bit first.
-    BitWriter& Code(uint32_t code, uint32_t n) {
-        while (n-- > 0) Put((code >> n) & 1);
-        return *this;
-    }
-    BitWriter& Align() {
-        while (count_ % 8 != 0) Put(0);
-        return *this;
-    }
-    BitWriter& Byte(uint8_t b) { return Bits(b, 8); }
-    const Bytes& bytes() const { return bytes_; }
-
-private:
-    void Put(uint32_t bit) {
-        if (count_ % 8 == 0) bytes_.push_back(0);
-        bytes_.back() |= static_cast<uint8_t>(bit << (count_ % 8));
-        ++count_;
-    }
-    Bytes bytes_;
-    uint64_t count_ = 0;
-};
+using qvtest::BitWriter;
 
 const uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};

@@ -1,7 +1,7 @@
 // Test-only helpers for the legacy decoders' tests: a reader of the members of a plain ZIP file
 // by their local headers, a writer of one-member archives for peers to check our test streams,
-// an LSB-first bit writer, and a driver that runs a resumable decoder over chunked input and
-// output areas while checking the calling protocol.
+// and a driver that runs a resumable decoder over chunked input and output areas while
+// checking the calling protocol.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "le_bytes.h"
 #include "qvarc32.h"
 #include "test_support.h"
 
@@ -19,20 +20,11 @@ namespace legacytest {
 
 using qvtest::Bytes;
 
-inline uint16_t Get16(const Bytes& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-inline uint32_t Get32(const Bytes& b, size_t at) {
-    return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
-}
-inline void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
+using qvtest::BitWriter;
+using qvtest::Get16;
+using qvtest::Get32;
+using qvtest::Put16;
+using qvtest::Put32;
 
 inline uint32_t ZipCrc(const Bytes& data) {
     return ~QvCrc32A(data.data(), static_cast<uint32_t>(data.size()), 0xFFFFFFFFu);
@@ -109,39 +101,6 @@ inline bool UnzipToBytes(const Bytes& zip, const std::string& name, Bytes* out) 
     *out = qvtest::ReadFile(result);
     return true;
 }
-
-// Bits in stream order, least significant first within each byte.
-class BitWriter {
-public:
-    // `n` bits of `value`, lowest first.
-    BitWriter& Bits(uint32_t value, uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) Put((value >> i) & 1);
-        return *this;
-    }
-    // A code kept left-aligned in 16 bits, its `n` leading bits, most significant first.
-    BitWriter& Code16(uint32_t code, uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) Put((code >> (15 - i)) & 1);
-        return *this;
-    }
-    BitWriter& Byte(uint8_t b) {
-        if (count_ % 8 == 0) {
-            bytes_.push_back(b);
-            count_ += 8;
-            return *this;
-        }
-        return Bits(b, 8);
-    }
-    const Bytes& bytes() const { return bytes_; }
-
-private:
-    void Put(uint32_t bit) {
-        if (count_ % 8 == 0) bytes_.push_back(0);
-        bytes_.back() |= static_cast<uint8_t>(bit << (count_ % 8));
-        ++count_;
-    }
-    Bytes bytes_;
-    size_t count_ = 0;
-};
 
 // A resumable decoder call: (input, offset, &count, output, offset, &count, state, final).
 using DecodeCall = std::function<int32_t(const uint8_t*, uint32_t, uint32_t*, uint8_t*, uint32_t,

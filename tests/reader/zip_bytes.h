@@ -8,43 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "le_bytes.h"
 #include "test_support.h"
 
 namespace readertest {
 
 using qvtest::Bytes;
 
-inline void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v & 0xFF));
-    b.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
-}
-inline void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-inline void PutText(Bytes& b, const std::string& s) {
-    b.insert(b.end(), s.begin(), s.end());
-}
-inline uint32_t Get32(const Bytes& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
-}
-inline void Set16(Bytes& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v & 0xFF);
-    b[at + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
-}
-inline void Set32(Bytes& b, size_t at, uint32_t v) {
-    Set16(b, at, v & 0xFFFF);
-    Set16(b, at + 2, v >> 16);
-}
-
-inline uint32_t Crc32(const Bytes& data) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint8_t byte : data) {
-        crc ^= byte;
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
+using qvtest::Crc32;
+using qvtest::Get32;
+using qvtest::Put16;
+using qvtest::Put32;
+using qvtest::PutText;
+using qvtest::Set16;
+using qvtest::Set32;
 
 struct Member {
     std::string name;  // stored bytes (OEM)
