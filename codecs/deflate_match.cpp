@@ -29,6 +29,13 @@ inline uint16_t Load16(const uint8_t* p) {
     return v;
 }
 
+inline uint32_t Load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+    return v;
+}
+
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
@@ -69,11 +76,37 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 template <bool kOrdinary>
 inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p, uint32_t best,
                        int budget, int firstStretch, uint32_t& matchPos) {
-    if (kOrdinary) best = 2;
     const uint8_t* scan = window + p;
-    uint16_t scanEnd = Load16(scan + best - 1);
     uint32_t cand = links[p];
     int stretch = firstStretch;
+    if constexpr (kOrdinary) {
+        // Until a match is found the quick check looks at bytes 1 and 2, and a candidate that
+        // passes is a match exactly when byte 0 agrees too; otherwise its compare finds
+        // nothing and only starts a new run. Such candidates are common (the hash keeps just
+        // three bits of byte 0), so this stretch of the walk keeps the run position as data
+        // instead of branching on every one. `run` counts the candidates of the current run
+        // before this one.
+        best = 2;
+        const uint32_t head = Load32(scan) & 0xFFFFFF;
+        uint32_t run = 0;
+        for (;;) {
+            --budget;
+            if (__builtin_expect((cand == kEmpty) | ((run == 0) & (budget <= 0)), 0)) return best;
+            const uint32_t diff = (Load32(window + cand) & 0xFFFFFF) ^ head;
+            if (__builtin_expect(diff == 0, 0)) break;
+            const uint32_t following = run + 1;
+            const uint32_t passed = (diff & 0xFFFF00) == 0;
+            run = (following - 3 * (following == 3)) & (passed - 1);
+            cand = links[cand];
+        }
+        // Bytes 0 to 2 agree: the first match, at least 3 long.
+        best = MatchLength(scan, window + cand);
+        matchPos = cand;
+        if (best == kMaxMatch || budget <= 1) return best;
+        stretch = (budget + 1) / 3 * 3;
+        cand = links[cand];
+    }
+    uint16_t scanEnd = Load16(scan + best - 1);
     for (;;) {
         int left = stretch;
         const uint8_t* quick = window + best - 1;
