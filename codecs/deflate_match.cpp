@@ -337,7 +337,7 @@ bool ParseChunk(Engine& e) {
     const uint8_t* w = e.window;
     const LinkEntry* links = e.links;
     const int budget = static_cast<int>(e.chainLimit);
-    const int firstStretch = (budget + 1) / 3 * 3;  // the budget is at least 10
+    const int firstStretch = (budget + 1) / 3 * 3;  // the budget is at least 8
     const uint32_t searchEnd = c.searchEnd;
     uint32_t p = c.parsePos;
     uint32_t left = c.parseLeft;
