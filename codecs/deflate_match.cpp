@@ -71,14 +71,18 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
 //
 // Every candidate costs one from the budget, so from the start of a run with budget b the walk
 // can pass 3 * ceil((b - 1) / 3) candidates that fail the quick check before a run's test ends
-// it; the loop counts those down instead of keeping runs. firstStretch is that count for the
-// starting budget.
+// it; the loop counts those down instead of keeping runs (Stretch gives that count;
+// firstStretch is the count for the starting budget, which is 8 or more).
+inline int Stretch(int budget) {
+    return (budget + 1) / 3 * 3;
+}
+
 template <bool kOrdinary>
 inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p, uint32_t best,
                        int budget, int firstStretch, uint32_t& matchPos) {
     const uint8_t* scan = window + p;
     uint32_t cand = links[p];
-    int stretch = firstStretch;
+    int stretch = firstStretch;  // an ordinary search sets its own at its first match
     if constexpr (kOrdinary) {
         // Until a match is found the quick check looks at bytes 1 and 2, and a candidate that
         // passes is a match exactly when byte 0 agrees too; otherwise its compare finds
@@ -103,7 +107,7 @@ inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p
         best = MatchLength(scan, window + cand);
         matchPos = cand;
         if (best == kMaxMatch || budget <= 1) return best;
-        stretch = (budget + 1) / 3 * 3;
+        stretch = Stretch(budget);
         cand = links[cand];
     }
     uint16_t scanEnd = Load16(scan + best - 1);
@@ -125,7 +129,7 @@ inline uint32_t Search(const uint8_t* window, const LinkEntry* links, uint32_t p
             scanEnd = Load16(scan + best - 1);
         }
         if (budget <= 1) return best;
-        stretch = (budget + 1) / 3 * 3;
+        stretch = Stretch(budget);
         cand = links[cand];
     }
 }
@@ -337,7 +341,7 @@ bool ParseChunk(Engine& e) {
     const uint8_t* w = e.window;
     const LinkEntry* links = e.links;
     const int budget = static_cast<int>(e.chainLimit);
-    const int firstStretch = (budget + 1) / 3 * 3;  // the budget is at least 8
+    const int firstStretch = Stretch(budget);
     const uint32_t searchEnd = c.searchEnd;
     uint32_t p = c.parsePos;
     uint32_t left = c.parseLeft;
